@@ -1,0 +1,83 @@
+#include "app/option_parser.h"
+#include "app/ui_tool.h"
+#include "logging/nv_qor_log.h"
+#include "platform/library_loading.h"
+#include "platform/unique_resource.h"
+#include "resources/resource.h"
+#include "ui/gui_manager.h"
+#include "ui/language_select.h"
+#include "ui/settings.h"
+
+#include <memory>
+
+namespace {
+
+constexpr wchar_t kInstanceMutexName[] = L"Global\\{91D7C0A1-4A48-4F19-8492-D22A1F91C4CE}";
+
+enum SettingsScope : int {
+    Localizations = 0,
+    Customizations = 1,
+};
+
+// Everything between the single-instance check and the final clean-up; returns the exit code.
+int RunGuarded(HINSTANCE instance)
+{
+    SetDelayLoadOptions(0, 0);
+    if (!SetSafeDllSearchPaths()) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to set default safe DLL search paths", L"Run");
+    }
+    PreloadSystemLibrary(L"UxTheme.dll");
+    PreloadSystemLibrary(L"WindowsCodecs.dll");
+
+    if (!UiTool::ParseCommandLine(::GetCommandLineW())) {
+        return UiTool::ExitError;
+    }
+    Settings& settings = Settings::Instance();
+    if (!settings.Load(Localizations, instance, IDR_LOCALIZATIONS)) {
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Failed to load localizations", L"Run");
+        return UiTool::ExitError;
+    }
+    if (!settings.Load(Customizations, instance, IDR_CUSTOMIZATIONS)) {
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Failed to load customizations", L"Run");
+        return UiTool::ExitError;
+    }
+    UniqueEvent stopEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!stopEvent) {
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Failed to create stop event", L"Run");
+        return UiTool::ExitError;
+    }
+
+    std::unique_ptr<IGuiManager> gui;
+    if (NvOptionParser::Instance().IsSpecified(L"silent")) {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: SILENT parameter provided. Running without GUI.", L"Run");
+        gui = std::make_unique<GuiSilent>();
+    } else {
+        gui = std::make_unique<GuiManager>(instance, stopEvent.get());
+    }
+    auto languageSelect = std::make_unique<LanguageSelect>();
+    UiTool tool(gui.get(), languageSelect.get(), stopEvent.get());
+
+    gui->Run();
+    const int exitCode = tool.Execute();
+    gui->Quit();
+    tool.CleanUp();
+    // Shut-down order: stop event, language selector, GUI driver.
+    stopEvent.reset();
+    languageSelect.reset();
+    gui.reset();
+    return exitCode;
+}
+
+} // namespace
+
+int Run(HINSTANCE instance)
+{
+    NvOptionParser::Instance();
+    // An existence marker only: never waited on or released, just closed at the very end.
+    UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
+        return UiTool::ExitAlreadyRunning;
+    }
+    return RunGuarded(instance);
+}

@@ -1,0 +1,175 @@
+#include "app/ui_tool.h"
+
+#include "app/option_parser.h"
+#include "app/zip_dropper.h"
+#include "engine/ui_tool_lib.h"
+#include "logging/nv_qor_log.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/privilege.h"
+#include "platform/security.h"
+#include "platform/special_folders.h"
+#include "ui/gui_manager.h"
+#include "ui/language_select.h"
+
+UiTool::UiTool(IGuiManager* gui, LanguageSelect* languageSelect, HANDLE stopEvent)
+    : m_gui(gui), m_languageSelect(languageSelect), m_stopEvent(stopEvent)
+{
+}
+
+bool UiTool::ParseCommandLine(const wchar_t* commandLine)
+{
+    NvOptionParser& parser = NvOptionParser::Instance();
+    parser.AddOption(NvOptionParser::NoValue, L"testui", 0);
+    parser.AddOption(NvOptionParser::NoValue, L"silent", L's');
+    parser.AddOption(NvOptionParser::ValueRequired, L"language", L'l');
+    parser.AddOption(NvOptionParser::ValueRequired, L"scripts", 0);
+    if (parser.Parse(commandLine)) {
+        return true;
+    }
+    const std::wstring error = parser.GetErrorText();
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Command-line: '%s'", L"UiTool::ParseCommandLine",
+               commandLine != nullptr ? commandLine : L"");
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Parse error: %s", L"UiTool::ParseCommandLine", error.c_str());
+    PrintToConsole(L"Parse error: %s", error.c_str());
+    return false;
+}
+
+int UiTool::Execute()
+{
+    int exitCode = ExitDone;
+    if (!Initialize(exitCode)) {
+        return exitCode;
+    }
+    // The engine and its products (with their Lua states) go before the work directory is removed.
+    UiToolLib engine(m_workDirectory);
+    ProductList products;
+    engine.DetectProducts(products);
+    if (products.empty()) {
+        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
+        return ExitError;
+    }
+    if (m_gui->ShowWelcome() != IGuiManager::Ok) {
+        return ExitCancelled;
+    }
+    if (m_gui->ShowSelect(products) != IGuiManager::Ok) {
+        return ExitCancelled;
+    }
+    m_gui->ShowProgress();
+    switch (engine.RemoveProducts(products)) {
+    case UiToolLib::Done:
+        m_gui->ShowMessage(IGuiManager::Finished);
+        return ExitDone;
+    case UiToolLib::DoneRebootNeeded:
+        if (m_gui->ShowMessage(IGuiManager::FinishedReboot) == IGuiManager::Ok) {
+            Reboot();
+        }
+        return ExitRebootNeeded;
+    case UiToolLib::Failed:
+    default:
+        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
+        return ExitError;
+    }
+}
+
+bool UiTool::Initialize(int& exitCode)
+{
+    if (!m_languageSelect->SelectDefaultLanguage()) {
+        exitCode = ExitError;
+        return false;
+    }
+    return CheckDebugCommands(exitCode) && CheckPrivileges(exitCode) && CreateWorkDir(exitCode);
+}
+
+void UiTool::CleanUp()
+{
+    if (m_removeWorkDirectory && IsDirectory(m_workDirectory)) {
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing '%s'", L"UiTool::CleanUp", m_workDirectory.c_str());
+        FileOps::RemoveDirectoryTree(m_workDirectory, true);
+    }
+}
+
+bool UiTool::IsStopRequested() { return ::WaitForSingleObject(m_stopEvent, 0) != WAIT_TIMEOUT; }
+
+bool UiTool::ShowTestUi()
+{
+    if (m_gui->ShowWelcome() == IGuiManager::Cancel) {
+        return false;
+    }
+    ProductList products;
+    for (int n = 1; n <= 10; ++n) {
+        products.push_back(std::make_shared<TestProductConfig>(
+            L"id", L"Example product name " + std::to_wstring(n), (n - 1) % 3 == 0, false));
+    }
+    if (m_gui->ShowSelect(products) != IGuiManager::Ok) {
+        return false;
+    }
+    m_gui->ShowProgress();
+    // The result pages follow only while the window is still there two seconds after the progress page.
+    if (::WaitForSingleObject(m_stopEvent, 2000) == WAIT_TIMEOUT) {
+        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
+        m_gui->ShowMessage(IGuiManager::Finished);
+        m_gui->ShowMessage(IGuiManager::FinishedReboot);
+    }
+    return true;
+}
+
+bool UiTool::CheckDebugCommands(int& exitCode)
+{
+    if (!NvOptionParser::Instance().IsSpecified(L"testui")) {
+        return true;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Showing TestUI", L"UiTool::CheckDebugCommands");
+    ShowTestUi();
+    exitCode = ExitDone;
+    return false;
+}
+
+bool UiTool::HasAdministratorRights() { return IsAdministrator(); }
+
+bool UiTool::CheckPrivileges(int& exitCode)
+{
+    if (HasAdministratorRights()) {
+        return true;
+    }
+    m_gui->ShowMessage(IGuiManager::ErrorPrivileges);
+    exitCode = ExitNotAdministrator;
+    return false;
+}
+
+bool UiTool::CreateWorkDir(int& exitCode)
+{
+    NvOptionParser& parser = NvOptionParser::Instance();
+    if (parser.IsSpecified(L"scripts")) {
+        m_workDirectory = parser.GetValue(L"scripts");
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Using scripts directory from command-line: %s", L"UiTool::CreateWorkDir",
+                   m_workDirectory.c_str());
+        return true;
+    }
+
+    m_removeWorkDirectory = true;
+    {
+        OwnedSecurityAttributes security;
+        if (HasAdministratorRights()) {
+            BuildWorkDirectorySecurity(security);
+        }
+        m_workDirectory = CreateUniqueDirectory(QueryTempDirectory(), security.Get());
+    }
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Working directory: %s", L"UiTool::CreateWorkDir", m_workDirectory.c_str());
+    if (!m_workDirectory.empty()) {
+        if (ZipDropper::ExtractFilesFromResource(m_workDirectory)) {
+            return true;
+        }
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to extract scripts from resources", L"UiTool::CreateWorkDir");
+        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
+    }
+    exitCode = ExitError;
+    return false;
+}
+
+void UiTool::Reboot()
+{
+    NvPrivilege shutdown(L"SeShutdownPrivilege");
+    ::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG,
+                    SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE);
+}

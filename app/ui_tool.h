@@ -1,0 +1,53 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+class IGuiManager;
+class LanguageSelect;
+
+// The application object: owns the run sequence from the language choice to the exit code.
+class UiTool {
+public:
+    enum ExitCode : int {
+        ExitDone = 0,
+        ExitError = 1,
+        ExitCancelled = 2,
+        ExitNotAdministrator = 3,
+        ExitAlreadyRunning = 4,
+        ExitRebootNeeded = 99,
+    };
+
+    UiTool(IGuiManager* gui, LanguageSelect* languageSelect, HANDLE stopEvent);
+    virtual ~UiTool() = default;
+    UiTool(const UiTool&) = delete;
+    UiTool& operator=(const UiTool&) = delete;
+
+    virtual int Execute();
+    virtual bool Initialize(int& exitCode);
+    virtual void CleanUp();
+    virtual bool IsStopRequested();
+    virtual bool ShowTestUi();
+    virtual bool CheckDebugCommands(int& exitCode);
+    virtual bool CheckPrivileges(int& exitCode);
+    virtual bool CreateWorkDir(int& exitCode);
+    virtual void Reboot();
+
+    // Declares the tool's options and parses the command line.
+    static bool ParseCommandLine(const wchar_t* commandLine);
+
+protected:
+    // The administrator test of the privilege check; a seam for tests of the page flow.
+    virtual bool HasAdministratorRights();
+
+private:
+    IGuiManager* m_gui;
+    LanguageSelect* m_languageSelect;
+    HANDLE m_stopEvent;
+    std::wstring m_workDirectory;
+    bool m_removeWorkDirectory = false;
+};
+
+// The run body: start-up, the application object, shut-down; returns the exit code.
+int Run(HINSTANCE instance);

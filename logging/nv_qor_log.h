@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+
+// Public face of the log library: the process-wide logger, the program-wide log call and console output.
+namespace NvQorLogging {
+
+enum LogLevel : int32_t {
+    Fatal = 1,
+    Error = 2,
+    Warning = 3,
+    Info = 4,
+    Debug = 5,
+    Verbose = 6,
+};
+
+// Open flags; the tool itself passes 0.
+enum OpenFlags : uint32_t {
+    OpenFlagMarkersAtDebug = 0x02, // session header, end and auto-close lines at Debug instead of Info
+    OpenFlagDeferredStart = 0x04,  // the file context starts at the first message that passes the level test
+    OpenFlagUserSidInName = 0x08,  // administrators: the file name carries the user's SID
+    OpenFlagUtcTime = 0x10,
+    OpenFlagRestrictedFolder = 0x20,
+};
+
+void OpenLog(const wchar_t* component, const wchar_t* logName, int32_t level, uint32_t flags);
+void OpenLog(const char* componentUtf8, const char* logNameUtf8, int32_t level, uint32_t flags);
+void CloseLog();
+void FlushLog();
+bool IsLogLevelEnabled(int32_t level);
+
+// Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
+void Log(int32_t level, const wchar_t* format, ...);
+void Log(int32_t level, const char* formatUtf8, ...);
+
+} // namespace NvQorLogging
+
+// Prints one formatted line to the console of the parent process (or to a redirected standard output).
+void PrintToConsole(const wchar_t* format, ...);
+
+#define NV_QOR_LOG(level, ...) ::NvQorLogging::Log((level), __VA_ARGS__)

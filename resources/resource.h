@@ -1,0 +1,15 @@
+#pragma once
+
+// Resource ids of the executable.
+#define IDR_LOCALIZATIONS 101
+#define IDR_CUSTOMIZATIONS 102
+#define IDR_SCRIPT_BUNDLE 103
+#define IDI_PROGRAM 104
+#define IDB_PICTURE_ERROR 107
+#define IDB_PICTURE_SUCCESS 109
+#define IDB_PICTURE_INFORMATION 110
+#define IDD_WELCOME 120
+#define IDD_MESSAGE 121
+#define IDD_PROGRESS 122
+#define IDD_SELECT 123
+#define IDD_MAIN 127

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Exit codes and console output of the real executable, end to end under Wine.
+source "$NV_SOURCE_DIR/tests/harness/lib.sh"
+nv_new_prefix
+
+output=$(nv_tool /bogus)
+code=$?
+nv_check "unknown option exits with 1" test "$code" -eq 1
+nv_check "unknown option is reported on the console" grep -qx 'Parse error: Unknown option: /bogus' <<<"$output"
+nv_check "the parse error is logged" grep -q 'UiTool::ParseCommandLine: Parse error: Unknown option: /bogus' \
+    <<<"$(nv_tool_log)"
+
+output=$(nv_tool -)
+nv_check "a lone dash prints an empty parse error" grep -qx 'Parse error: ' <<<"$output"
+
+empty=$(nv_drive_c)/empty-scripts
+mkdir -p "$empty"
+output=$(nv_tool /silent '/scripts=C:\empty-scripts')
+code=$?
+nv_check "silent run without scripts exits with 1" test "$code" -eq 1
+nv_check "silent run prints the generic error" grep -q 'Could not complete the uninstallation successfully.' \
+    <<<"$output"
+nv_check "the scripts folder is left in place" test -d "$empty"
+nv_check "no scripts is logged" grep -q 'UiToolLib::DetectProducts: Could not find any scripts from C:\\empty-scripts' \
+    <<<"$(nv_tool_log)"
+
+nv_tool /silent >/dev/null
+code=$?
+log=$(nv_tool_log)
+nv_check "a plain silent run without a script bundle exits with 1" test "$code" -eq 1
+workdir=$(grep -o 'UiTool::CreateWorkDir: Working directory: .*' <<<"$log" | tail -n1 | sed 's/.*: //')
+nv_check "a work directory was created" grep -q 'nv[0-9]*\.tmp$' <<<"$workdir"
+nv_check "the work directory is removed at the end" grep -qF "UiTool::CleanUp: Removing '$workdir'" <<<"$log"
+nv_check "no work directory is left in the temporary folder" \
+    test -z "$(find "$WINEPREFIX/drive_c/users" -maxdepth 6 -name 'nv*.tmp' 2>/dev/null)"
+
+# Without administrator rights: the privileges text, exit 3, and no work directory.
+output=$(nv_wine "$NV_BUILD_DIR/tests/app/restricted_launch.exe" 'C:\windows\system32\cmd.exe' /c exit 0)
+nv_check "the restricted launcher works" test $? -eq 0
+output=$(nv_wine "$NV_BUILD_DIR/tests/app/restricted_launch.exe" "$(winepath -w "$NV_TOOL_EXE")" /silent)
+code=$?
+nv_check "a run without administrator rights exits with 3" test "$code" -eq 3
+nv_check "no work directory is created without administrator rights" \
+    test -z "$(find "$WINEPREFIX/drive_c/users" -maxdepth 6 -name 'nv*.tmp' 2>/dev/null)"
+
+nv_tool /testui /silent >/dev/null
+nv_check "the test pages end with 0" test $? -eq 0
+
+# A second instance while the mutex is held, by a helper that holds it until its input closes.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" <"$fifo" >"$fifo.out" &
+holder=$!
+exec 7>"$fifo"
+for _ in $(seq 100); do grep -q holding "$fifo.out" 2>/dev/null && break; sleep 0.1; done
+nv_tool /silent '/scripts=C:\empty-scripts' >/dev/null
+code=$?
+exec 7>&-
+wait "$holder"
+rm -f "$fifo" "$fifo.out"
+nv_check "a second instance exits with 4" test "$code" -eq 4
+nv_check "the second instance is logged" grep -q 'Run: Another instance is already running' <<<"$(nv_tool_log)"
+
+nv_finish

@@ -1,0 +1,22 @@
+#include "ui/gui_manager.h"
+
+#include "logging/nv_qor_log.h"
+#include "ui/settings.h"
+
+int GuiSilent::ShowMessage(int kind)
+{
+    const wchar_t* key = kind == ErrorGeneric ? L"ErrorGeneric" : kind == ErrorPrivileges ? L"ErrorPrivileges" : nullptr;
+    if (key != nullptr) {
+        PrintToConsole(L"%s", Settings::Instance().GetLocalized(key).c_str());
+    }
+    // Never 1: silent runs never restart the computer.
+    return Cancel;
+}
+
+int GuiSilent::ShowSelect(const ProductList& products)
+{
+    for (const auto& product : products) {
+        product->SetSelected(product->GetId() != L"logs");
+    }
+    return Ok;
+}
