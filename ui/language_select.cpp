@@ -1,0 +1,124 @@
+#include "ui/language_select.h"
+
+#include "app/option_parser.h"
+#include "logging/nv_qor_log.h"
+#include "ui/settings.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t DefaultLanguage[] = L"en";
+
+std::wstring ReadLocaleString(LCID locale, LCTYPE type)
+{
+    const int size = GetLocaleInfoW(locale, type, nullptr, 0);
+    if (size <= 0) {
+        return {};
+    }
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    if (GetLocaleInfoW(locale, type, text.data(), size) <= 0) {
+        return {};
+    }
+    text.resize(wcsnlen(text.c_str(), text.size()));
+    return text;
+}
+
+const std::wstring* FindIgnoringCase(const std::vector<std::wstring>& list, const std::wstring& code)
+{
+    // An unreadable locale name must not match an empty code that a malformed resource may carry.
+    if (code.empty()) {
+        return nullptr;
+    }
+    const auto found = std::find_if(list.begin(), list.end(), [&code](const std::wstring& entry) {
+        return _wcsicmp(entry.c_str(), code.c_str()) == 0;
+    });
+    return found == list.end() ? nullptr : &*found;
+}
+
+std::wstring JoinCodes(const std::vector<std::wstring>& codes)
+{
+    std::wstring joined;
+    for (const std::wstring& code : codes) {
+        if (!joined.empty()) {
+            joined += L',';
+        }
+        joined += code;
+    }
+    return joined;
+}
+
+} // namespace
+
+DisplayLanguage QueryDisplayLanguage(LANGID language)
+{
+    const LCID locale = MAKELCID(language, SORT_DEFAULT);
+    return {ReadLocaleString(locale, LOCALE_SISO639LANGNAME), ReadLocaleString(locale, LOCALE_SISO3166CTRYNAME),
+            ReadLocaleString(locale, LOCALE_SENGLISHLANGUAGENAME)};
+}
+
+std::wstring FindBestLanguage(const DisplayLanguage& display, const std::vector<std::wstring>& selectable,
+                              const std::wstring& defaultCode)
+{
+    for (const std::wstring& candidate :
+         {display.isoLanguage + L'-' + display.isoCountry, display.isoLanguage, display.isoCountry, defaultCode}) {
+        if (const std::wstring* found = FindIgnoringCase(selectable, candidate)) {
+            return *found;
+        }
+    }
+    return selectable.empty() ? std::wstring() : selectable.front();
+}
+
+LanguageSelect::LanguageSelect() = default;
+
+LanguageSelect::~LanguageSelect() = default;
+
+bool LanguageSelect::SelectDefaultLanguage()
+{
+    Settings& settings = Settings::Instance();
+    const std::vector<std::wstring> selectable = settings.GetLanguages();
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Selectable: %s", L"LanguageSelect::SelectDefaultLanguage",
+               JoinCodes(selectable).c_str());
+    if (!SelectLanguageFromCommandLine(selectable) && !SelectLanguageFromEnvironment(selectable)) {
+        return false;
+    }
+    settings.SelectLanguage(m_language);
+    return true;
+}
+
+bool LanguageSelect::SelectLanguageFromCommandLine(const std::vector<std::wstring>& selectable)
+{
+    const std::wstring requested = NvOptionParser::Instance().GetValue(L"language");
+    if (requested.empty()) {
+        return false;
+    }
+    if (std::find(selectable.begin(), selectable.end(), requested) == selectable.end()) {
+        NV_QOR_LOG(NvQorLogging::Warning,
+                   L"%s: User specified '%s' as language in command-line, but it's not selectable",
+                   L"LanguageSelect::SelectLanguageFromCommandLine", requested.c_str());
+        return false;
+    }
+    m_language = requested;
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as default language by command-line option",
+               L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str());
+    return true;
+}
+
+bool LanguageSelect::SelectLanguageFromEnvironment(const std::vector<std::wstring>& selectable)
+{
+    const DisplayLanguage display = QueryDisplayLanguage(GetUserDefaultUILanguage());
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: User display language is '%s' (%s-%s)",
+               L"LanguageSelect::SelectLanguageFromEnvironment", display.englishName.c_str(),
+               display.isoLanguage.c_str(), display.isoCountry.c_str());
+    const std::wstring best = FindBestLanguage(display, selectable, DefaultLanguage);
+    if (best.empty()) {
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Unable to determine default language",
+                   L"LanguageSelect::SelectLanguageFromEnvironment");
+        return false;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as the default language",
+               L"LanguageSelect::SelectLanguageFromEnvironment", best.c_str());
+    m_language = best;
+    return true;
+}
