@@ -1,0 +1,121 @@
+#include "logging/log_format.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace NvQorLogging {
+namespace {
+
+template <typename Char> bool HasLetterZ(const Char* format)
+{
+    for (; *format != 0; ++format) {
+        if (*format == Char('z')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+template <typename Char> bool IsFlagWidthOrPrecision(Char c)
+{
+    return c > 0 && c < 0x80 && std::strchr("-+ #0123456789.*", static_cast<char>(c)) != nullptr;
+}
+
+// msvcrt spells the size_t length modifier "I"; C99's "z" is unknown to older builds of it.
+template <typename Char> std::basic_string<Char> WithWindowsSizeModifier(const Char* format)
+{
+    std::basic_string<Char> result(format);
+    for (size_t i = 0; i < result.size(); ++i) {
+        if (result[i] != Char('%')) {
+            continue;
+        }
+        ++i;
+        if (i < result.size() && result[i] == Char('%')) {
+            continue;
+        }
+        while (i < result.size() && IsFlagWidthOrPrecision(result[i])) {
+            ++i;
+        }
+        if (i < result.size() && result[i] == Char('z')) {
+            result[i] = Char('I');
+        }
+    }
+    return result;
+}
+
+int Vsn(wchar_t* buffer, size_t count, const wchar_t* format, va_list args)
+{
+    return _vsnwprintf(buffer, count, format, args);
+}
+
+int Vsn(char* buffer, size_t count, const char* format, va_list args)
+{
+    return _vsnprintf(buffer, count, format, args);
+}
+
+template <typename Char> int FormatInto(Char* buffer, size_t capacity, const Char* format, va_list args)
+{
+    if (capacity == 0) {
+        return -1;
+    }
+    static constexpr Char empty[] = {0};
+    if (format == nullptr) {
+        format = empty;
+    }
+    // msvcrt's _vsn*printf return -1 when the text is longer than the count and leave out the terminating NUL
+    // when it is exactly as long; one unit is kept back for it.
+    const int length = HasLetterZ(format) ? Vsn(buffer, capacity - 1, WithWindowsSizeModifier(format).c_str(), args)
+                                          : Vsn(buffer, capacity - 1, format, args);
+    if (length < 0 || static_cast<size_t>(length) >= capacity) {
+        buffer[0] = 0;
+        return -1;
+    }
+    buffer[length] = 0;
+    return length;
+}
+
+} // namespace
+
+int FormatText(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args)
+{
+    return FormatInto(buffer, capacity, format, args);
+}
+
+int FormatText(char* buffer, size_t capacity, const char* format, va_list args)
+{
+    return FormatInto(buffer, capacity, format, args);
+}
+
+std::wstring Utf8ToWide(std::string_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (size <= 0) {
+        return {};
+    }
+    std::wstring result(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
+    return result;
+}
+
+std::string WideToUtf8(std::wstring_view text)
+{
+    if (text.empty()) {
+        return {};
+    }
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (size <= 0) {
+        return {};
+    }
+    std::string result(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+} // namespace NvQorLogging

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "logging/log_file_system.h"
+#include "platform/unique_resource.h"
+
+namespace {
+
+using NvQorLogging::FileSystem::Path;
+
+class FileSystemTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH];
+        ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+        root = std::wstring(temp) + L"nv-log-fs-" + std::to_wstring(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryW(root.c_str(), nullptr));
+    }
+    void TearDown() override
+    {
+        for (const wchar_t* name : {L"\\a\\b\\f.log", L"\\a\\b\\g.log", L"\\file"}) {
+            DeleteFileW((root + name).c_str());
+        }
+        for (const wchar_t* name : {L"\\a\\b\\c", L"\\a\\b", L"\\a", L""}) {
+            RemoveDirectoryW((root + name).c_str());
+        }
+    }
+    static std::string Contents(const std::wstring& name)
+    {
+        const UniqueFile file(CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        char buffer[64];
+        DWORD read = 0;
+        return file && ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) ? std::string(buffer, read) : "";
+    }
+
+    std::wstring root;
+    Path path;
+};
+
+TEST_F(FileSystemTest, CreateDirectoryTreeMakesMissingParentsAndRejectsFiles)
+{
+    EXPECT_TRUE(path.CreateDirectoryTree(root + L"\\a\\b\\c", nullptr));
+    EXPECT_TRUE(path.CreateDirectoryTree(root + L"\\a\\b", nullptr));
+    EXPECT_NE(GetFileAttributesW((root + L"\\a\\b\\c").c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    const UniqueFile file(CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(path.CreateDirectoryTree(root + L"\\file", nullptr));
+    EXPECT_FALSE(path.CreateDirectoryTree(root + L"\\file\\sub", nullptr));
+    EXPECT_FALSE(path.CreateDirectoryTree(L"relative", nullptr));
+}
+
+TEST_F(FileSystemTest, FilesAppendAfterAMarkAndMoveDeleteAndExist)
+{
+    ASSERT_TRUE(path.CreateDirectoryTree(root + L"\\a\\b", nullptr));
+    const std::wstring name = root + L"\\a\\b\\f.log";
+    for (const char* text : {"x", "yz"}) {
+        const auto file = path.NewFile();
+        EXPECT_EQ(file->SeekEndSize(), 0u);
+        ASSERT_TRUE(file->Open(name, nullptr));
+        file->WriteBomIfEmpty();
+        file->SeekEndSize();
+        file->Write(text, static_cast<DWORD>(std::strlen(text)));
+    }
+    EXPECT_EQ(Contents(name), "\xFF\xFExyz");
+    EXPECT_TRUE(path.FileExists(name));
+    EXPECT_FALSE(path.FileExists(root + L"\\a\\b"));
+
+    const std::wstring moved = root + L"\\a\\b\\g.log";
+    EXPECT_TRUE(path.MoveReplace(name, moved));
+    EXPECT_FALSE(path.FileExists(name));
+    EXPECT_TRUE(path.DeleteOrScheduleDelete(moved));
+    EXPECT_FALSE(path.FileExists(moved));
+    EXPECT_TRUE(path.DeleteOrScheduleDelete(moved));
+    EXPECT_TRUE(path.DeleteOrScheduleDelete(root + L"\\missing\\f.log"));
+}
+
+} // namespace
