@@ -1,5 +1,6 @@
 #include "app/zip_dropper.h"
 
+#include "engine/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/unique_resource.h"
@@ -103,21 +104,6 @@ int ZCALLBACK CloseStream(voidpf, voidpf handle)
 
 int ZCALLBACK StreamError(voidpf, voidpf) { return 0; }
 
-// Converts strictly from the ANSI code page; an invalid name becomes empty.
-std::wstring FromAnsi(const char* text)
-{
-    const int length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (length <= 1) {
-        return {};
-    }
-    std::wstring result(static_cast<size_t>(length), L'\0');
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, -1, result.data(), length) != length) {
-        return {};
-    }
-    result.resize(static_cast<size_t>(length) - 1);
-    return result;
-}
-
 bool WriteZipDataToFile(unzFile archive, HANDLE file, std::vector<char>& buffer)
 {
     constexpr const wchar_t* kName = L"ZipDropper::WriteZipDataToFile";
@@ -147,7 +133,8 @@ int ExtractZipFile(unzFile archive, const std::wstring& target, const char* entr
     if (entryName == nullptr || std::strstr(entryName, "..") != nullptr) {
         return UNZ_BADZIPFILE;
     }
-    std::wstring name = FromAnsi(entryName);
+    // A name that does not convert becomes empty, so creating the file (the target itself) fails.
+    std::wstring name = AnsiToWideStrict(entryName);
     if (!name.empty() && name.back() == L'/') {
         return UNZ_OK;
     }

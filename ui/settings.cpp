@@ -1,5 +1,7 @@
 #include "ui/settings.h"
 
+#include "engine/text_conversion.h"
+
 #include "logging/nv_qor_log.h"
 
 #include <climits>
@@ -16,23 +18,6 @@ constexpr wchar_t ResourceType[] = L"PROPERTIES";
 bool Settings::KeyLess::operator()(const std::wstring& left, const std::wstring& right) const
 {
     return _wcsicmp(left.c_str(), right.c_str()) < 0;
-}
-
-std::wstring DecodeUtf8Strict(const char* bytes, size_t size)
-{
-    if (size == 0 || size > INT_MAX) {
-        return {};
-    }
-    const int length = static_cast<int>(size);
-    const int needed = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, nullptr, 0);
-    if (needed <= 0) {
-        return {};
-    }
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, length, text.data(), needed) != needed) {
-        return {};
-    }
-    return text;
 }
 
 Settings& Settings::Instance()
@@ -161,7 +146,7 @@ std::wstring Settings::LoadResource(HINSTANCE instance, unsigned id)
     }
     const DWORD size = SizeofResource(instance, resource);
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Loading resource id %u (size %lu)", L"Settings::LoadResource", id, size);
-    return DecodeUtf8Strict(bytes, size);
+    return Utf8ToWide(std::string_view(bytes, size));
 }
 
 size_t Settings::ParseLine(Scope& scope, std::wstring_view line)

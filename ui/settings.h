@@ -55,5 +55,3 @@ private:
     std::mutex m_lock;
 };
 
-// Strict UTF-8 to UTF-16: the empty string when the bytes hold any invalid sequence.
-std::wstring DecodeUtf8Strict(const char* bytes, size_t size);

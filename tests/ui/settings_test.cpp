@@ -1,4 +1,5 @@
 #include "ui/settings.h"
+#include "engine/text_conversion.h"
 
 #include "tests/ui/test_resources.h"
 
@@ -188,7 +189,7 @@ TEST(SettingsDecode, RejectsMalformedUtf8)
         {"invalid byte", "\xFF", L""},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.expected, DecodeUtf8Strict(c.bytes.data(), c.bytes.size())) << c.name;
+        EXPECT_EQ(c.expected, Utf8ToWide(std::string_view(c.bytes.data(), c.bytes.size()))) << c.name;
     }
 }
 

@@ -1,4 +1,5 @@
 #include "ui/settings.h"
+#include "engine/text_conversion.h"
 
 #include "tests/ui/test_resources.h"
 
@@ -56,7 +57,7 @@ std::vector<Line> ReadShippedLines(unsigned id)
     const std::string_view bytes = ResourceBytes(id);
     EXPECT_FALSE(bytes.empty()) << id;
     EXPECT_FALSE(bytes.starts_with("\xEF\xBB\xBF")) << id << ": byte-order mark";
-    const std::wstring text = DecodeUtf8Strict(bytes.data(), bytes.size());
+    const std::wstring text = Utf8ToWide(std::string_view(bytes.data(), bytes.size()));
     EXPECT_FALSE(text.empty()) << id << ": not valid UTF-8";
     EXPECT_TRUE(text.ends_with(L"\r\n")) << id;
 

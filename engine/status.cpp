@@ -1,0 +1,43 @@
+#include "engine/status.h"
+
+#include "logging/nv_qor_log.h"
+
+Status& Status::Instance()
+{
+    static Status instance;
+    return instance;
+}
+
+void Status::Reset()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_rebootNeeded = false;
+    m_failed = false;
+}
+
+void Status::SetRebootNeeded()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_rebootNeeded) {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Reboot is needed", L"Status::SetRebootNeeded");
+    }
+    m_rebootNeeded = true;
+}
+
+void Status::SetFailed()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_failed = true;
+}
+
+bool Status::IsRebootNeeded() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_rebootNeeded;
+}
+
+bool Status::IsFailed() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_failed;
+}

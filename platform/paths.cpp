@@ -1,0 +1,124 @@
+#include "platform/paths.h"
+
+#include <cwctype>
+
+namespace {
+
+// GetFileAttributesW reports an unreadable path as INVALID_FILE_ATTRIBUTES, which has every bit set.
+DWORD ReadAttributes(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str());
+}
+
+bool CharsMatch(wchar_t maskChar, wchar_t nameChar, bool caseInsensitive)
+{
+    if (maskChar == L'?') {
+        return true;
+    }
+    if (caseInsensitive) {
+        return std::towlower(maskChar) == std::towlower(nameChar);
+    }
+    return maskChar == nameChar;
+}
+
+} // namespace
+
+bool PathExists(const std::wstring& path)
+{
+    return ReadAttributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFile(const std::wstring& path)
+{
+    const DWORD attributes = ReadAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsDirectory(const std::wstring& path)
+{
+    const DWORD attributes = ReadAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring MakePath(const std::wstring& directory, const std::wstring& name)
+{
+    if (directory.empty()) {
+        return name;
+    }
+    const bool endsWithSeparator = directory.back() == L'\\';
+    if (name.empty()) {
+        return endsWithSeparator ? directory.substr(0, directory.size() - 1) : directory;
+    }
+    return endsWithSeparator ? directory + name : directory + L'\\' + name;
+}
+
+bool SplitPath(const std::wstring& path, std::wstring& directory, std::wstring& name)
+{
+    std::wstring copy = path;
+    if (!copy.empty() && copy.back() == L'\\') {
+        copy.pop_back();
+    }
+    if (copy.empty()) {
+        return false;
+    }
+    const size_t separator = copy.rfind(L'\\');
+    if (separator == std::wstring::npos) {
+        directory.clear();
+        name = copy;
+        return true;
+    }
+    // A leading separator or a doubled trailing one leaves nothing sensible to split.
+    if (separator == 0 || separator == copy.size() - 1) {
+        return false;
+    }
+    directory = copy.substr(0, separator);
+    name = copy.substr(separator + 1);
+    return true;
+}
+
+// Iterative glob with a single backtrack point: on a mismatch only the most recent "*" needs to absorb one
+// more character, because every earlier "*" could absorb the same text. This gives the same answers as
+// trying every suffix at every "*", in O(name * mask) time instead of exponential time.
+bool MatchesMask(const std::wstring& name, const std::wstring& mask, bool caseInsensitive)
+{
+    constexpr size_t kNoStar = std::wstring::npos;
+    size_t n = 0;
+    size_t m = 0;
+    size_t resumeMask = kNoStar;
+    size_t resumeName = 0;
+    while (n < name.size()) {
+        if (m < mask.size() && mask[m] == L'*') {
+            resumeMask = ++m;
+            resumeName = n;
+        } else if (m < mask.size() && CharsMatch(mask[m], name[n], caseInsensitive)) {
+            ++m;
+            ++n;
+        } else if (resumeMask != kNoStar) {
+            m = resumeMask;
+            n = ++resumeName;
+        } else {
+            return false;
+        }
+    }
+    while (m < mask.size() && mask[m] == L'*') {
+        ++m;
+    }
+    return m == mask.size();
+}
+
+bool CreateDirectoryChain(const std::wstring& path, SECURITY_ATTRIBUTES* attributes)
+{
+    if (path.empty()) {
+        return true;
+    }
+    const DWORD existing = ReadAttributes(path);
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return true;
+    }
+    std::wstring parent;
+    std::wstring name;
+    if (!SplitPath(path, parent, name) || !CreateDirectoryChain(parent, attributes)) {
+        return false;
+    }
+    return ::CreateDirectoryW(path.c_str(), attributes) != FALSE;
+}

@@ -1,0 +1,1 @@
+error({ reason = "a table, not a message" })

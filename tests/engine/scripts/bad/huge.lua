@@ -1,0 +1,1 @@
+error(string.rep("x", 50 * 1024 * 1024))

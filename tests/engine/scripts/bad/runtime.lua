@@ -1,0 +1,2 @@
+local settings = nil
+local name = settings.name

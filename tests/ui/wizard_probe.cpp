@@ -1,0 +1,295 @@
+// Looks at the tool's wizard from outside, as a user's eyes would: which page is shown, what it says, which
+// controls are enabled, and where to click. The tests click with the X server's own pointer; this program
+// only reads. Output is UTF-8, one "name=value" per line.
+//
+//   wizard_probe state                 the current page and its controls
+//   wizard_probe wait PAGE [MS]        waits until PAGE (welcome, select, progress, message, none) is shown
+//   wizard_probe point ID              screen centre of the page's control ID
+//   wizard_probe row ROW               screen centre of the check box of list row ROW
+//   wizard_probe close                 screen point of the main window's close box
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+constexpr int kWelcomeTitle = 1026;
+constexpr int kProductList = 1025;
+constexpr int kSpinner = 1023;
+constexpr int kPicture = 1022;
+constexpr int kMessageText = 1008;
+constexpr int kRadioAll = 1027;
+constexpr int kRadioSelect = 1028;
+constexpr int kCopyright = 1019;
+
+struct Wizard {
+    HWND main = nullptr;
+    HWND page = nullptr;
+};
+
+void Print(const std::wstring& text)
+{
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
+                          nullptr);
+    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    std::fputc('\n', stdout);
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t buffer[1024] = {};
+    ::GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
+    return buffer;
+}
+
+bool IsDialog(HWND window)
+{
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return std::wstring(name) == L"#32770";
+}
+
+BOOL CALLBACK FindPage(HWND child, LPARAM found)
+{
+    if (IsDialog(child) && ::IsWindowVisible(child)) {
+        *reinterpret_cast<HWND*>(found) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindMain(HWND window, LPARAM result)
+{
+    auto* wizard = reinterpret_cast<Wizard*>(result);
+    if (!IsDialog(window) || !::IsWindowVisible(window)) {
+        return TRUE;
+    }
+    HWND page = nullptr;
+    ::EnumChildWindows(window, FindPage, reinterpret_cast<LPARAM>(&page));
+    if (page == nullptr) {
+        return TRUE;
+    }
+    wizard->main = window;
+    wizard->page = page;
+    return FALSE;
+}
+
+Wizard FindWizard()
+{
+    Wizard wizard;
+    ::EnumWindows(FindMain, reinterpret_cast<LPARAM>(&wizard));
+    return wizard;
+}
+
+std::wstring PageName(const Wizard& wizard)
+{
+    if (wizard.page == nullptr) {
+        return L"none";
+    }
+    if (::GetDlgItem(wizard.page, kWelcomeTitle) != nullptr) {
+        return L"welcome";
+    }
+    if (::GetDlgItem(wizard.page, kProductList) != nullptr) {
+        return L"select";
+    }
+    if (::GetDlgItem(wizard.page, kSpinner) != nullptr) {
+        return L"progress";
+    }
+    if (::GetDlgItem(wizard.page, kPicture) != nullptr) {
+        return L"message";
+    }
+    return L"unknown";
+}
+
+std::wstring Flag(bool value)
+{
+    return value ? L"1" : L"0";
+}
+
+void PrintControl(const Wizard& wizard, const wchar_t* name, int id)
+{
+    const HWND control = ::GetDlgItem(wizard.page, id);
+    if (control == nullptr) {
+        return;
+    }
+    Print(std::wstring(name) + L"_text=" + WindowText(control));
+    Print(std::wstring(name) + L"_visible=" + Flag(::IsWindowVisible(control)));
+    Print(std::wstring(name) + L"_enabled=" + Flag(::IsWindowEnabled(control)));
+}
+
+int State()
+{
+    const Wizard wizard = FindWizard();
+    const std::wstring page = PageName(wizard);
+    Print(L"page=" + page);
+    if (wizard.main == nullptr) {
+        return 0;
+    }
+    Print(L"caption=" + WindowText(wizard.main));
+    Print(L"foreground=" + Flag(::GetForegroundWindow() == wizard.main));
+    PrintControl(wizard, L"title", kWelcomeTitle);
+    PrintControl(wizard, L"text", kMessageText);
+    PrintControl(wizard, L"copyright", kCopyright);
+    PrintControl(wizard, L"ok", IDOK);
+    PrintControl(wizard, L"cancel", IDCANCEL);
+    if (page == L"select") {
+        Print(L"radio_all=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioAll) == BST_CHECKED));
+        Print(L"radio_select=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioSelect) == BST_CHECKED));
+        PrintControl(wizard, L"radio_all", kRadioAll);
+        PrintControl(wizard, L"radio_select", kRadioSelect);
+        const HWND list = ::GetDlgItem(wizard.page, kProductList);
+        Print(L"list_visible=" + Flag(::IsWindowVisible(list)));
+        const int rows = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+        Print(L"rows=" + std::to_wstring(rows));
+        std::wstring checked;
+        for (int row = 0; row < rows; ++row) {
+            const auto state = ::SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
+            if (((state & LVIS_STATEIMAGEMASK) >> 12) == 2) {
+                checked += (checked.empty() ? L"" : L",") + std::to_wstring(row);
+            }
+        }
+        Print(L"checked=" + checked);
+    }
+    return 0;
+}
+
+int Wait(const std::wstring& wanted, DWORD timeoutMs)
+{
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        const std::wstring page = PageName(FindWizard());
+        if (page == wanted) {
+            Print(L"page=" + page);
+            return 0;
+        }
+        if (::GetTickCount() - start > timeoutMs) {
+            Print(L"page=" + page);
+            return 1;
+        }
+        ::Sleep(100);
+    }
+}
+
+int PrintPoint(POINT point)
+{
+    Print(std::to_wstring(point.x) + L" " + std::to_wstring(point.y));
+    return 0;
+}
+
+int Point(int id)
+{
+    const Wizard wizard = FindWizard();
+    const HWND control = wizard.page != nullptr ? ::GetDlgItem(wizard.page, id) : nullptr;
+    RECT rect;
+    if (control == nullptr || !::GetWindowRect(control, &rect)) {
+        return 1;
+    }
+    return PrintPoint(POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+}
+
+// The list view's rectangles live in the tool's memory: ask for them through a buffer there.
+bool RemoteItemRect(HWND list, int row, int which, RECT& rect)
+{
+    DWORD processId = 0;
+    ::GetWindowThreadProcessId(list, &processId);
+    const HANDLE process =
+        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    bool done = false;
+    void* remote = ::VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
+    if (remote != nullptr) {
+        rect = RECT{which, 0, 0, 0};
+        done = ::WriteProcessMemory(process, remote, &rect, sizeof(rect), nullptr) &&
+               ::SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote)) &&
+               ::ReadProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
+        ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    ::CloseHandle(process);
+    return done;
+}
+
+int RowCheckBox(int row)
+{
+    const Wizard wizard = FindWizard();
+    const HWND list = wizard.page != nullptr ? ::GetDlgItem(wizard.page, kProductList) : nullptr;
+    RECT bounds;
+    RECT label;
+    if (list == nullptr || !RemoteItemRect(list, row, LVIR_BOUNDS, bounds) ||
+        !RemoteItemRect(list, row, LVIR_LABEL, label)) {
+        return 1;
+    }
+    // The check box sits between the row's left edge and its label.
+    POINT point = {(bounds.left + label.left) / 2, (bounds.top + bounds.bottom) / 2};
+    ::ClientToScreen(list, &point);
+    return PrintPoint(point);
+}
+
+LRESULT HitTest(HWND window, LONG x, LONG y)
+{
+    return ::SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
+}
+
+int CloseBox()
+{
+    const Wizard wizard = FindWizard();
+    RECT rect;
+    if (wizard.main == nullptr || !::GetWindowRect(wizard.main, &rect)) {
+        return 1;
+    }
+    // The middle of the caption, then the middle of the close box on that line.
+    const LONG middle = (rect.left + rect.right) / 2;
+    LONG top = rect.top;
+    while (top < rect.bottom && HitTest(wizard.main, middle, top) != HTCAPTION) {
+        ++top;
+    }
+    LONG bottom = top;
+    while (bottom < rect.bottom && HitTest(wizard.main, middle, bottom) == HTCAPTION) {
+        ++bottom;
+    }
+    const LONG y = (top + bottom) / 2;
+    LONG right = rect.right - 1;
+    while (right > middle && HitTest(wizard.main, right, y) != HTCLOSE) {
+        --right;
+    }
+    LONG left = right;
+    while (left > middle && HitTest(wizard.main, left, y) == HTCLOSE) {
+        --left;
+    }
+    if (right <= middle) {
+        return 1;
+    }
+    return PrintPoint(POINT{(left + right + 1) / 2, y});
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    const std::wstring command = argc > 1 ? argv[1] : L"";
+    if (command == L"state") {
+        return State();
+    }
+    if (command == L"wait" && argc > 2) {
+        return Wait(argv[2], argc > 3 ? static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)) : 20000);
+    }
+    if (command == L"point" && argc > 2) {
+        return Point(static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
+    }
+    if (command == L"row" && argc > 2) {
+        return RowCheckBox(static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
+    }
+    if (command == L"close") {
+        return CloseBox();
+    }
+    std::fputs("usage: wizard_probe state | wait PAGE [MS] | point ID | row ROW | close\n", stderr);
+    return 2;
+}
