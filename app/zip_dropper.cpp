@@ -1,6 +1,6 @@
 #include "app/zip_dropper.h"
 
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/unique_resource.h"

@@ -1,7 +1,7 @@
 #include "engine/lua_script.h"
 
 #include "engine/host_module.h"
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 

@@ -1,7 +1,7 @@
 #include "engine/lua_uninstall_script.h"
 
 #include "engine/status.h"
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 
 bool LuaUninstallScript::Initialize()

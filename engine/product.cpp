@@ -1,6 +1,6 @@
 #include "engine/product.h"
 
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/privilege.h"
 

@@ -1,6 +1,6 @@
 #include "ui/settings.h"
 
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 
 #include "logging/nv_qor_log.h"
 

@@ -29,7 +29,8 @@ nv_check "no scripts is logged" grep -q 'UiToolLib::DetectProducts: Could not fi
 nv_tool /silent >/dev/null
 code=$?
 log=$(nv_tool_log)
-nv_check "a plain silent run without a script bundle exits with 1" test "$code" -eq 1
+nv_check "a plain silent run on a clean machine exits with 0" test "$code" -eq 0
+nv_check "the script bundle is extracted" grep -q "ZipDropper::ExtractFilesFromResource: 'logs.lua'" <<<"$log"
 workdir=$(grep -o 'UiTool::CreateWorkDir: Working directory: .*' <<<"$log" | tail -n1 | sed 's/.*: //')
 nv_check "a work directory was created" grep -q 'nv[0-9]*\.tmp$' <<<"$workdir"
 nv_check "the work directory is removed at the end" grep -qF "UiTool::CleanUp: Removing '$workdir'" <<<"$log"

@@ -1,6 +1,6 @@
 #include "engine/host_module.h"
 #include "engine/lua_script.h"
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "engine/lua_uninstall_script.h"
 #include "engine/product.h"
 #include "engine/status.h"
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>

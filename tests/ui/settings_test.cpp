@@ -1,5 +1,5 @@
 #include "ui/settings.h"
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 
 #include "tests/ui/test_resources.h"
 

@@ -14,3 +14,5 @@ std::wstring AnsiToWide(std::string_view text);
 // Strict: a byte sequence that is not valid in the ANSI code page gives the empty string.
 std::wstring AnsiToWideStrict(std::string_view text);
 std::string WideToAnsi(std::wstring_view text);
+// A text that does not convert gives the empty string.
+std::string WideToUtf8(std::wstring_view text);

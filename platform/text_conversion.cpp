@@ -1,4 +1,4 @@
-#include "engine/text_conversion.h"
+#include "platform/text_conversion.h"
 
 #include <climits>
 
@@ -16,6 +16,23 @@ std::wstring MultiByteToWide(UINT codePage, DWORD flags, std::string_view text)
     }
     std::wstring result(static_cast<size_t>(needed), L'\0');
     if (::MultiByteToWideChar(codePage, flags, text.data(), length, result.data(), needed) != needed) {
+        return {};
+    }
+    return result;
+}
+
+std::string WideToMultiByte(UINT codePage, std::wstring_view text)
+{
+    if (text.empty() || text.size() > INT_MAX) {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int needed = ::WideCharToMultiByte(codePage, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return {};
+    }
+    std::string result(static_cast<size_t>(needed), '\0');
+    if (::WideCharToMultiByte(codePage, 0, text.data(), length, result.data(), needed, nullptr, nullptr) != needed) {
         return {};
     }
     return result;
@@ -40,17 +57,10 @@ std::wstring AnsiToWideStrict(std::string_view text)
 
 std::string WideToAnsi(std::wstring_view text)
 {
-    if (text.empty() || text.size() > INT_MAX) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) {
-        return {};
-    }
-    std::string result(static_cast<size_t>(needed), '\0');
-    if (::WideCharToMultiByte(CP_ACP, 0, text.data(), length, result.data(), needed, nullptr, nullptr) != needed) {
-        return {};
-    }
-    return result;
+    return WideToMultiByte(CP_ACP, text);
+}
+
+std::string WideToUtf8(std::wstring_view text)
+{
+    return WideToMultiByte(CP_UTF8, text);
 }

@@ -1,0 +1,164 @@
+# Helpers for the wizard tests, sourced after tests/harness/lib.sh. Each test gets its own X display (so that
+# no other test's window covers a click or a screenshot) and its own Wine prefix, set up with fonts for every
+# language. The tool runs in the background; wizard_probe.exe reads its windows and xdotool clicks like a user.
+#   wiz_setup                  display, prefix, fonts, windows managed by Wine, debug-level log
+#   wiz_cjk_fonts JP|TC        which CJK face fills in for glyphs the Latin font lacks
+#   wiz_start ARGS             start the tool; wiz_finish waits for it and sets wiz_code to its exit code
+#   wiz_start_program EXE ARGS start another program the same way
+#   wiz_probe ARGS             run the probe (state, wait, point, row, close)
+#   wiz_wait PAGE              wait until PAGE is shown (fails the check otherwise)
+#   wiz_value NAME             one value of the current page's state
+#   wiz_click_control ID, wiz_click_row ROW, wiz_close_window, wiz_shot NAME, wiz_pixel X Y (RRGGBB)
+
+wiz_probe_exe=$NV_BUILD_DIR/tests/ui/wizard_probe.exe
+wiz_shots=$NV_BUILD_DIR/screenshots
+wiz_link_key='HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink'
+mkdir -p "$wiz_shots"
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+
+wiz_cleanup() {
+    [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1
+    [ -n "${WINEPREFIX:-}" ] && rm -rf "$WINEPREFIX"
+    [ -n "${wiz_xvfb:-}" ] && kill "$wiz_xvfb" 2>/dev/null
+}
+
+wiz_start_display() {
+    local fd_file
+    fd_file=$(mktemp)
+    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$fd_file" 2>/dev/null </dev/null &
+    wiz_xvfb=$!
+    for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.05; done
+    DISPLAY=:$(head -n1 "$fd_file")
+    export DISPLAY
+    rm -f "$fd_file"
+}
+
+# A one-entry multi-string with its two terminators, as the hex(7) of a REGEDIT4 file (ANSI text).
+wiz_multi_sz() {
+    printf '%s\0\0' "$1" | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//'
+}
+
+wiz_import() { # wiz_import REG-FILE-TEXT
+    local file=$WINEPREFIX/drive_c/wizard-test.reg
+    printf '%s\r\n' "$1" >"$file"
+    wine regedit /S 'C:\wizard-test.reg'
+    rm -f "$file"
+}
+
+# The tool asks for "Segoe UI" faces, which Wine lacks: Liberation Sans stands in, and Noto Sans CJK supplies
+# the glyphs it has not, for the tool's texts and for the window caption (Tahoma).
+wiz_cjk_fonts() {
+    local cjk
+    cjk=$(wiz_multi_sz "NotoSansCJK-Regular.ttc,Noto Sans CJK $1")
+    wiz_import "REGEDIT4
+
+[$wiz_link_key]
+\"Liberation Sans\"=hex(7):$cjk
+\"Tahoma\"=hex(7):$cjk"
+}
+
+wiz_setup() {
+    wiz_start_display
+    nv_new_prefix
+    trap wiz_cleanup EXIT
+    # There is no window manager: Wine manages the windows itself, draws the caption and its close box, and
+    # closes a window at once instead of waiting for a manager's answer. The browser is a no-op so that the
+    # licence link opens nothing real. LogLevel 5 lets the debug lines through.
+    wiz_import 'REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Segoe UI"="Liberation Sans"
+"Segoe UI Light"="Liberation Sans"
+"Segoe UI Semilight"="Liberation Sans"
+"Segoe UI Semibold"="Liberation Sans"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineBrowser]
+"Browsers"="true"
+
+[HKEY_LOCAL_MACHINE\Software\Wow6432Node\Norvane\QOR\Logging]
+"LogLevel"=dword:00000005'
+    wiz_cjk_fonts JP
+}
+
+wiz_start() { wiz_start_program "$NV_TOOL_EXE" "$@"; }
+
+wiz_start_program() {
+    wiz_output=$(mktemp)
+    nv_wine "$@" >"$wiz_output" 2>&1 &
+    wiz_pid=$!
+}
+
+# Waits (at most 30 s) for the tool; wiz_code is its exit code, or "timeout" when it had to be killed.
+wiz_finish() {
+    local waited=0
+    while kill -0 "$wiz_pid" 2>/dev/null && [ $waited -lt 300 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    if kill -0 "$wiz_pid" 2>/dev/null; then
+        wineserver -k >/dev/null 2>&1
+        wait "$wiz_pid"
+        wiz_code=timeout
+    else
+        wait "$wiz_pid"
+        wiz_code=$?
+    fi
+    rm -f "$wiz_output"
+}
+
+wiz_probe() { wine "$wiz_probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
+
+wiz_wait() {
+    local page
+    page=$(wiz_probe wait "$1" "${2:-30000}")
+    nv_check "page '$1' is shown (found: ${page#page=})" test "$page" = "page=$1"
+    # Let the page finish painting.
+    sleep 0.4
+}
+
+wiz_value() { wiz_probe state | sed -n "s/^$1=//p" | head -n1; }
+
+# A shipped text of the tool: wiz_text LANGUAGE KEY.
+wiz_text() { sed -n "s/^$1:$2=//p" "$NV_SOURCE_DIR/resources/strings/localizations.properties" | tr -d '\r'; }
+
+wiz_click_at() { xdotool mousemove "$1" "$2" sleep 0.1 click 1 sleep 0.1; }
+
+wiz_click_control() {
+    local point
+    point=$(wiz_probe point "$1")
+    [ -n "$point" ] && wiz_click_at $point
+}
+
+wiz_click_row() {
+    local point
+    point=$(wiz_probe row "$1")
+    [ -n "$point" ] && wiz_click_at $point
+}
+
+wiz_close_window() {
+    local point
+    point=$(wiz_probe close)
+    [ -n "$point" ] && wiz_click_at $point
+}
+
+# Whether two pictures differ.
+wiz_differ() { ! cmp -s "$1" "$2"; }
+
+# The pointer rests outside the window, so that no hover colour shows on a screenshot.
+wiz_park_pointer() { xdotool mousemove 1 1; }
+
+wiz_shot() {
+    local window
+    window=$(xdotool search --onlyvisible --class uninstallationtool.exe 2>/dev/null | head -n1)
+    [ -n "$window" ] && import -window "$window" "$wiz_shots/$1.png"
+}
+
+# The colour of a screen pixel as RRGGBB.
+wiz_pixel() {
+    import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null | sed -n '2s/.*#\([0-9A-Fa-f]\{6\}\).*/\1/p'
+}
