@@ -1,0 +1,238 @@
+#include "engine/host_module.h"
+#include "platform/text_conversion.h"
+#include "modules/lua_arguments.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "platform/special_folders.h"
+
+#include <windows.h>
+
+namespace {
+
+// Kinds 0 to 6 are the machine-wide members of SpecialFolder with the same numbers.
+enum SpecialPathKind : int32_t {
+    SpecialPathLastFolder = 6,
+    SpecialPathWindows = 7,
+    SpecialPathSystem32 = 8,
+    SpecialPathUserProfiles = 9,
+};
+
+enum ListDirMode : uint32_t {
+    ListDirAll = 0,
+    ListDirFiles = 1,
+    ListDirDirectories = 2,
+};
+
+int PushBoolean(lua_State* state, bool value)
+{
+    lua_pushboolean(state, value);
+    return 1;
+}
+
+// Applies a test or removal to the path argument and pushes its result. An empty path (also what invalid
+// UTF-8 becomes) names nothing, so nothing is touched and the result is false.
+int WithPath(lua_State* state, bool (*operation)(const std::wstring& path))
+{
+    const std::wstring path = CheckWideString(state, 1);
+    return PushBoolean(state, !path.empty() && operation(path));
+}
+
+bool HasDirectoryBit(const std::wstring& path)
+{
+    // A missing path reads as INVALID_FILE_ATTRIBUTES, whose directory bit is set.
+    return (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring SpecialPath(int32_t kind)
+{
+    switch (kind) {
+    case SpecialPathWindows:
+        return QueryWindowsDirectory();
+    case SpecialPathSystem32:
+        return QuerySystemDirectory();
+    case SpecialPathUserProfiles:
+        return QueryProfilesDirectory();
+    default:
+        if (kind >= 0 && kind <= SpecialPathLastFolder) {
+            return GetSpecialFolder(static_cast<SpecialFolder>(kind), std::wstring());
+        }
+        return {};
+    }
+}
+
+int FsExists(lua_State* state)
+{
+    return WithPath(state, PathExists);
+}
+
+int FsIsFile(lua_State* state)
+{
+    return WithPath(state, IsFile);
+}
+
+int FsIsDirectory(lua_State* state)
+{
+    return WithPath(state, IsDirectory);
+}
+
+int FsGetSpecialPath(lua_State* state)
+{
+    PushWideString(state, SpecialPath(CheckInt32(state, 1)));
+    return 1;
+}
+
+int FsRemoveRecursive(lua_State* state)
+{
+    return WithPath(state, FileOps::RemoveRecursive);
+}
+
+// A matching entry is removed as what it is: a file by itself (the recursive removal would fail to search it
+// and leave it to the restart), a junction or directory link by itself without entering its target, and a
+// directory with its whole tree.
+bool RemoveEntry(const std::wstring& path)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return FileOps::WipeFileInternal(path, attributes);
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return FileOps::WipeDirectoryInternal(path);
+    }
+    return FileOps::RemoveRecursive(path);
+}
+
+int FsRemoveRecursiveByMask(lua_State* state)
+{
+    const std::string_view directoryUtf8 = CheckUtf8(state, 1);
+    const std::wstring mask = CheckWideString(state, 2);
+    const std::wstring directory = Utf8ToWide(directoryUtf8);
+    if (directory.empty()) {
+        return PushBoolean(state, false);
+    }
+    bool result = true;
+    for (const std::wstring& name : FileOps::ListDirectory(directory, true, true)) {
+        if (MatchesMask(name, mask, false)) {
+            result = RemoveEntry(MakePath(directory, name)) && result;
+        }
+    }
+    return PushBoolean(state, result);
+}
+
+int FsHasPendingFileOperation(lua_State* state)
+{
+    return WithPath(state, HasPendingFileOperation);
+}
+
+int FsDeleteFile(lua_State* state)
+{
+    return WithPath(state, [](const std::wstring& path) {
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && FileOps::WipeFileInternal(path, attributes);
+    });
+}
+
+int FsDeleteFileAndParent(lua_State* state)
+{
+    return WithPath(state, FileOps::DeleteFileAndParent);
+}
+
+int FsRemoveDirectory(lua_State* state)
+{
+    return WithPath(
+        state, [](const std::wstring& path) { return HasDirectoryBit(path) && FileOps::WipeDirectoryInternal(path); });
+}
+
+int FsRemoveDirectoryIfEmpty(lua_State* state)
+{
+    return WithPath(state, FileOps::DoRemoveDirectory);
+}
+
+int FsRemoveDirectoryRecursiveAndParentIfEmpty(lua_State* state)
+{
+    return WithPath(state, FileOps::RemoveDirectoryRecursiveAndParentIfEmpty);
+}
+
+int FsMakePath(lua_State* state)
+{
+    const std::string_view directory = CheckUtf8(state, 1);
+    const std::string_view name = CheckUtf8(state, 2);
+    PushWideString(state, MakePath(Utf8ToWide(directory), Utf8ToWide(name)));
+    return 1;
+}
+
+int FsSplitPath(lua_State* state)
+{
+    const std::wstring path = CheckWideString(state, 1);
+    std::wstring directory;
+    std::wstring name;
+    if (!SplitPath(path, directory, name)) {
+        directory.clear();
+        name.clear();
+    }
+    PushWideStringList(state, {directory, name});
+    return 1;
+}
+
+int FsContainsFiles(lua_State* state)
+{
+    const std::string_view path = CheckUtf8(state, 1);
+    const bool recursive = OptInt32(state, 2, 1) != 0;
+    return PushBoolean(state, FileOps::ContainsFiles(Utf8ToWide(path), recursive));
+}
+
+int FsListDirectory(lua_State* state)
+{
+    const std::string_view path = CheckUtf8(state, 1);
+    const auto mode = static_cast<uint32_t>(OptInt32(state, 2, ListDirAll));
+    const bool files = mode == ListDirAll || mode == ListDirFiles;
+    const bool directories = mode == ListDirAll || mode == ListDirDirectories;
+    PushWideStringList(state, FileOps::ListDirectory(Utf8ToWide(path), files, directories));
+    return 1;
+}
+
+const luaL_Reg kFileSystemFunctions[] = {
+    {"Exists", FsExists},
+    {"IsFile", FsIsFile},
+    {"IsDirectory", FsIsDirectory},
+    {"GetSpecialPath", FsGetSpecialPath},
+    {"RemoveRecursive", FsRemoveRecursive},
+    {"RemoveRecursiveByMask", FsRemoveRecursiveByMask},
+    {"HasPendingFileOperation", FsHasPendingFileOperation},
+    {"DeleteFile", FsDeleteFile},
+    {"DeleteFileAndParent", FsDeleteFileAndParent},
+    {"RemoveDirectory", FsRemoveDirectory},
+    {"RemoveDirectoryIfEmpty", FsRemoveDirectoryIfEmpty},
+    {"RemoveDirectoryRecursiveAndParentIfEmpty", FsRemoveDirectoryRecursiveAndParentIfEmpty},
+    {"MakePath", FsMakePath},
+    {"SplitPath", FsSplitPath},
+    {"ContainsFiles", FsContainsFiles},
+    {"ListDirectory", FsListDirectory},
+    {nullptr, nullptr},
+};
+
+const LuaConstant kFileSystemConstants[] = {
+    {"SpecialPath_CommonAppData", 0},
+    {"SpecialPath_CommonDesktop", 1},
+    {"SpecialPath_CommonStartMenu", 2},
+    {"SpecialPath_CommonStartMenuPrograms", 3},
+    {"SpecialPath_CommonStartMenuStartup", 4},
+    {"SpecialPath_CommonProgramFiles", 5},
+    {"SpecialPath_CommonProgramFilesX86", 6},
+    {"SpecialPath_Windows", SpecialPathWindows},
+    {"SpecialPath_System32", SpecialPathSystem32},
+    {"SpecialPath_UserProfiles", SpecialPathUserProfiles},
+    {"ListDir_All", ListDirAll},
+    {"ListDir_Files", ListDirFiles},
+    {"ListDir_Directories", ListDirDirectories},
+    {nullptr, 0},
+};
+
+} // namespace
+
+void RegisterFileSystemModule(lua_State* state)
+{
+    RegisterHostModule(state, "FileSystem", kFileSystemFunctions, kFileSystemConstants);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Registry work of the script modules: one fresh Win32Registry per call on `root`, with `flags` (a view flag,
+// KEY_WOW64_32KEY or KEY_WOW64_64KEY, or 0) OR-ed into every open, create and delete. Reads of a missing key
+// or value are silent and give 0, "" or an empty list; deletions of something missing succeed.
+namespace RegOps {
+bool BranchExists(HKEY root, const std::wstring& path, DWORD flags);
+// True when the value exists with a type other than REG_NONE.
+bool ValueExists(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+
+uint32_t GetDWORD(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+// The key must exist already.
+bool SetDWORD(HKEY root, const std::wstring& path, const std::wstring& valueName, uint32_t value, DWORD flags);
+// REG_SZ or REG_EXPAND_SZ, unexpanded.
+std::wstring GetString(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+// Writes REG_SZ; the key must exist already.
+bool SetString(HKEY root, const std::wstring& path, const std::wstring& valueName, const std::wstring& text,
+               DWORD flags);
+std::vector<std::wstring> GetMultiString(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                                         DWORD flags);
+// Deletes the named value of the key.
+bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+std::vector<std::wstring> GetSubkeys(HKEY root, const std::wstring& path, DWORD flags);
+std::vector<std::wstring> GetValueKeys(HKEY root, const std::wstring& path, DWORD flags);
+
+// Deletes the key and everything below it, subkeys first, taking ownership of keys whose access list refuses
+// deletion. A key without a parent path (a top-level key) is refused.
+bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags);
+bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& name, DWORD flags);
+// Wipes every direct subkey of `path` whose name matches the case-sensitive mask; the key itself stays.
+bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring& mask, DWORD flags);
+// Wipes the key when it has neither subkeys nor values (a set default value counts as a value).
+bool DeleteBranchIfEmpty(HKEY root, const std::wstring& path, DWORD flags);
+} // namespace RegOps

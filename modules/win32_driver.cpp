@@ -1,0 +1,153 @@
+#include "engine/host_module.h"
+#include "logging/nv_qor_log.h"
+#include "modules/lua_arguments.h"
+#include "platform/unique_device_info.h"
+
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kUninstallLogName[] = L"Lua::Win32Driver::UninstallDriversWithManufacturerAndName";
+constexpr DWORD kInitialPropertyBytes = 8192;
+
+// The property's data as UTF-16 text, terminator included; empty when it cannot be read. A buffer that is
+// too small grows to the reported size as long as the property keeps the expected type.
+std::wstring ReadTextProperty(HDEVINFO list, SP_DEVINFO_DATA& device, DWORD property, DWORD expectedType)
+{
+    std::vector<BYTE> buffer(kInitialPropertyBytes);
+    for (;;) {
+        DWORD type = 0;
+        DWORD required = 0;
+        if (::SetupDiGetDeviceRegistryPropertyW(list, &device, property, &type, buffer.data(),
+                                                static_cast<DWORD>(buffer.size()), &required)) {
+            std::wstring text(std::min<size_t>(required, buffer.size()) / sizeof(wchar_t), L'\0');
+            std::memcpy(text.data(), buffer.data(), text.size() * sizeof(wchar_t));
+            return text;
+        }
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || type != expectedType || required <= buffer.size()) {
+            return {};
+        }
+        buffer.resize(required);
+    }
+}
+
+bool HasManufacturer(HDEVINFO list, SP_DEVINFO_DATA& device, const std::wstring& manufacturer)
+{
+    const std::wstring value = ReadTextProperty(list, device, SPDRP_MFG, REG_SZ);
+    return value.substr(0, value.find(L'\0')) == manufacturer;
+}
+
+bool HasHardwareId(HDEVINFO list, SP_DEVINFO_DATA& device, const std::wstring& hardwareId)
+{
+    const std::wstring ids = ReadTextProperty(list, device, SPDRP_HARDWAREID, REG_MULTI_SZ);
+    for (size_t start = 0; start < ids.size();) {
+        const size_t end = std::min(ids.find(L'\0', start), ids.size());
+        const std::wstring id = ids.substr(start, end - start);
+        start = end + 1;
+        if (id.empty()) {
+            continue;
+        }
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: hwid : '%s'", kUninstallLogName, id.c_str());
+        if (id == hardwareId) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool RemoveDevice(HDEVINFO list, SP_DEVINFO_DATA& device)
+{
+    constexpr wchar_t logName[] = L"Lua::Win32Driver::UninstallDriver";
+    SP_REMOVEDEVICE_PARAMS parameters{};
+    parameters.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+    parameters.ClassInstallHeader.InstallFunction = DIF_REMOVE;
+    parameters.Scope = DI_REMOVEDEVICE_GLOBAL;
+    parameters.HwProfile = 0;
+    if (!::SetupDiSetClassInstallParamsW(list, &device, &parameters.ClassInstallHeader, sizeof(parameters)) ||
+        !::SetupDiCallClassInstaller(DIF_REMOVE, list, &device)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to invoke DIF_REMOVE : %lu", logName, ::GetLastError());
+        return false;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Driver uninstalled succesfully", logName);
+    return true;
+}
+
+// Removes every present device, of any class, whose manufacturer and one of whose hardware ids equal the
+// given ones (case-sensitively). True when every match was removed, also when nothing matched.
+bool UninstallDevices(const std::wstring& manufacturer, const std::wstring& hardwareId)
+{
+    if (manufacturer.empty() || hardwareId.empty()) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Invalid arguments for driver uninstallation", kUninstallLogName);
+        return false;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Uninstalling drivers of manufacturer: '%s' having name: '%s'",
+               kUninstallLogName, manufacturer.c_str(), hardwareId.c_str());
+    const UniqueDevInfo list(::SetupDiGetClassDevsExW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES,
+                                                      nullptr, nullptr, nullptr));
+    if (!list) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: No devices found : %lu", kUninstallLogName, ::GetLastError());
+        return false;
+    }
+    SP_DEVINFO_LIST_DETAIL_DATA_W detail{};
+    detail.cbSize = sizeof(detail);
+    if (!::SetupDiGetDeviceInfoListDetailW(list.get(), &detail)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Couldn't get device info list : %lu", kUninstallLogName,
+                   ::GetLastError());
+        return false;
+    }
+    bool result = true;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof(device);
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(list.get(), index, &device); ++index) {
+        // One more character than the longest id, so the id is always terminated.
+        wchar_t deviceId[MAX_DEVICE_ID_LEN + 1] = {};
+        if (::CM_Get_Device_ID_ExW(device.DevInst, deviceId, MAX_DEVICE_ID_LEN, 0, detail.RemoteMachineHandle) !=
+            CR_SUCCESS) {
+            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to read device id: %lu", kUninstallLogName,
+                       ::GetLastError());
+            continue;
+        }
+        if (!HasManufacturer(list.get(), device, manufacturer)) {
+            continue;
+        }
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Manufacturer match", kUninstallLogName);
+        if (!HasHardwareId(list.get(), device, hardwareId)) {
+            continue;
+        }
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Found matching driver, dev id : '%s'", kUninstallLogName, deviceId);
+        if (!RemoveDevice(list.get(), device)) {
+            result = false;
+        }
+    }
+    return result;
+}
+
+int UninstallOemDriversByManufacturerAndName(lua_State* state)
+{
+    const std::wstring manufacturer = CheckWideString(state, 1);
+    const std::wstring hardwareId = CheckWideString(state, 2);
+    lua_pushboolean(state, UninstallDevices(manufacturer, hardwareId));
+    return 1;
+}
+
+const luaL_Reg kWin32DriverFunctions[] = {
+    {"UninstallOemDriversByManufacturerAndName", UninstallOemDriversByManufacturerAndName},
+    {nullptr, nullptr},
+};
+
+const LuaConstant kNoConstants[] = {{nullptr, 0}};
+
+} // namespace
+
+void RegisterWin32DriverModule(lua_State* state)
+{
+    RegisterHostModule(state, "Win32Driver", kWin32DriverFunctions, kNoConstants);
+}

@@ -1,0 +1,26 @@
+-- Removes the registrations of test products that Windows Installer cannot remove any more: Gamma by its
+-- upgrade code, Delta (which shares a component with Gamma) by name and publisher, Epsilon by a feature.
+local record = require("record")
+local broken = os.getenv("NV_MSI_BROKEN_UPGRADE")
+local deltaUpgrade = os.getenv("NV_MSI_DELTA_UPGRADE")
+local components = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components"
+
+function GetProductId() return "msi_forced" end
+function DetectProduct() return true end
+
+function CleanupProduct()
+    record("cleanup_short_product_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_DELTA_CODE"):sub(1, 37)))
+    record("cleanup_unbraced_upgrade_code", Msi.CleanupRegistryUpgradeCode(broken:sub(2, 37)))
+    record("cleanup_broken", Msi.CleanupRegistryUpgradeCode(broken))
+    local sharedKey = components .. "\\" .. os.getenv("NV_MSI_SHARED_COMPONENT")
+    record("shared_component_clients", table.concat(Reg.GetValueNames(HKLM, sharedKey, KEY_WOW64_64KEY), ","))
+    record("cleanup_name", Msi.CleanupRegistryProductNameAndPublisher("Norvane Test D*", "Norvane Test"))
+    record("cleanup_feature", Msi.CleanupRegistryProductFeature("EpsilonExtras"))
+    -- A product's clean-up leaves its upgrade code, under which Windows Installer still lists it.
+    record("detect_delta_before_its_upgrade_code", Msi.DetectUpgradeCode(deltaUpgrade))
+    record("cleanup_delta_upgrade", Msi.CleanupRegistryUpgradeCode(deltaUpgrade))
+    record("cleanup_epsilon_upgrade", Msi.CleanupRegistryUpgradeCode(os.getenv("NV_MSI_EPSILON_UPGRADE")))
+    record("detect_broken_after", Msi.DetectUpgradeCode(broken))
+    record("detect_delta_after", Msi.DetectUpgradeCode(deltaUpgrade))
+    return true
+end
