@@ -19,6 +19,7 @@ export NV_MSI_BROKEN_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E22}
 export NV_MSI_DELTA_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E23}
 export NV_MSI_UNKNOWN_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E29}
 export NV_MSI_DELTA_CODE={5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A54}
+export NV_MSI_EPSILON_CODE={5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A55}
 export NV_MSI_EPSILON_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E24}
 export NV_MSI_RESTART_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E25}
 shared_component={7C3D4E5F-6A7B-4C8D-9E0F-A1B2C3D4E5F6}
@@ -37,7 +38,7 @@ products=(
      Common $shared_component Shared None"
     "Delta $NV_MSI_DELTA_CODE $NV_MSI_DELTA_UPGRADE {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E741}
      Common $shared_component Shared None"
-    "Epsilon {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A55} $NV_MSI_EPSILON_UPGRADE {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E751}
+    "Epsilon $NV_MSI_EPSILON_CODE $NV_MSI_EPSILON_UPGRADE {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E751}
      EpsilonExtras {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E752} Epsilon None"
     "Eta {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A57} $NV_MSI_RESTART_UPGRADE {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E771}
      EtaExtras {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E772} Eta RequestRestart"
@@ -48,8 +49,9 @@ packed() {
     local g=${1//[\{\}-]/}
     echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16:16}")"
 }
-export NV_MSI_SHARED_COMPONENT
+export NV_MSI_SHARED_COMPONENT NV_MSI_DELTA_PACKED
 NV_MSI_SHARED_COMPONENT=$(packed $shared_component)
+NV_MSI_DELTA_PACKED=$(packed $NV_MSI_DELTA_CODE)
 
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
 
@@ -156,13 +158,34 @@ logged "Lua::Msi::UninstallProduct: Uninstalling '{5E1F0C2A-7B31-4D6E-9A8B-0C1D2
 logged "Lua::Msi::UninstallProduct: Uninstalling '{5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A57}' failed: 3010"
 nv_check "Windows Installer wrote the verbose log" test -s "$work/graceful/uninstall.log"
 
+# Names under an upgrade code that are not packed product codes: the default value and a path into Delta's
+# data; and a component key that holds only its default value. None of them may steer the deletions.
+bare_component={4C000000-0000-4000-8000-000000000004}
+installer='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer'
+cat >"$work/planted.reg" <<EOF
+REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\Installer\UpgradeCodes\\$(packed $NV_MSI_BROKEN_UPGRADE)]
+@=""
+"$NV_MSI_DELTA_PACKED\\\\InstallProperties"=""
+
+[$installer\UserData\S-1-5-18\Components\\$(packed $bare_component)]
+@="C:\\\\file"
+EOF
+nv_check "names planted under Gamma's upgrade code" nv_wine reg import "$(windows_path "$work/planted.reg")"
+
 run_tool forced
 expect cleanup_short_product_code false
 expect cleanup_unbraced_upgrade_code false
+expect cleanup_common_feature true
+expect delta_after_common_feature true
+expect shared_component_clients "$NV_MSI_DELTA_PACKED"
 expect cleanup_broken true
-expect shared_component_clients "$(packed $NV_MSI_DELTA_CODE)"
+expect delta_after_broken true
+expect cleanup_name_other_case true
+expect delta_after_name_other_case true
 expect cleanup_name true
-expect cleanup_feature true
+expect cleanup_product_code true
 expect detect_delta_before_its_upgrade_code true
 expect cleanup_delta_upgrade true
 expect cleanup_epsilon_upgrade true
@@ -174,6 +197,7 @@ for code in $NV_MSI_BROKEN_UPGRADE $NV_MSI_DELTA_UPGRADE $NV_MSI_EPSILON_UPGRADE
 done
 logged "MsiCleanup::CleanupProductCode: Invalid product code : ${NV_MSI_DELTA_CODE:0:37}"
 logged "MsiCleanup::CleanupUpgradeCode: Invalid upgrade code : ${NV_MSI_BROKEN_UPGRADE:1:36}"
-logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Resolved name 'Norvane Test D*', publisher 'Norvane Test' to product code '$(packed $NV_MSI_DELTA_CODE)'"
-logged "MsiCleanup::CleanupProductBasedOnFeature: Resolved feature 'EpsilonExtras' to product code"
+logged "MsiCleanup::CleanupProductBasedOnFeature: Resolved feature 'Common' to product code '$(packed {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})'"
+logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Resolved name 'Norvane Test D*', publisher 'Norvane Test' to product code '$NV_MSI_DELTA_PACKED'"
+nv_check "the bare component stays" registered "$(packed $bare_component)"
 nv_finish

@@ -10,11 +10,9 @@ namespace {
 
 int Send(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring& text)
 {
-    const MSIHANDLE record = ::MsiCreateRecord(0);
+    PMSIHANDLE record = ::MsiCreateRecord(0);
     ::MsiRecordSetStringW(record, 0, text.c_str());
-    const int answer = ::MsiProcessMessage(install, kind, record);
-    ::MsiCloseHandle(record);
-    return answer;
+    return ::MsiProcessMessage(install, kind, record);
 }
 
 } // namespace

@@ -1,0 +1,174 @@
+#include "engine/host_module.h"
+#include "logging/nv_qor_log.h"
+#include "modules/lua_arguments.h"
+#include "modules/msi_cleanup.h"
+#include "modules/msi_service.h"
+#include "platform/text_conversion.h"
+
+#include <windows.h>
+
+#include <msi.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+// Every call into msi.dll is made from this file: the library is bound lazily, by ordinal, and the set of its
+// functions the tool may call is fixed.
+
+namespace {
+
+// The kinds of message the external handler asks for: fatal exit, error, warning, resolve source and out of
+// disk space.
+constexpr DWORD kMessageFilter = INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING |
+                                 INSTALLLOGMODE_RESOLVESOURCE | INSTALLLOGMODE_OUTOFDISKSPACE;
+// A product code in text form and its terminating NUL.
+constexpr size_t kProductCodeBuffer = 39;
+
+// Windows Installer calls it while MsiConfigureProductW runs, on a thread of its own; it only logs and keeps no
+// state.
+int WINAPI MsiMessageCallback(void* /*context*/, UINT messageType, const wchar_t* message)
+{
+    constexpr wchar_t kCaller[] = L"`anonymous-namespace'::MsiMessageCallback";
+    const UINT kind = messageType & 0xFF000000;
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: %x", kCaller, kind);
+    const wchar_t* text = message != nullptr ? message : L"";
+    switch (kind) {
+    case INSTALLMESSAGE_FATALEXIT:
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: MSI: %s", kCaller, text);
+        return IDOK;
+    case INSTALLMESSAGE_ERROR:
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: MSI: %s", kCaller, text);
+        return IDOK;
+    case INSTALLMESSAGE_WARNING:
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: MSI: %s", kCaller, text);
+        return IDOK;
+    case INSTALLMESSAGE_RESOLVESOURCE:
+        return IDOK;
+    case INSTALLMESSAGE_OUTOFDISKSPACE:
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: MSI reports out of disk space", kCaller);
+        return IDABORT;
+    default:
+        return 0;
+    }
+}
+
+bool StartMSIServiceForThisBoot()
+{
+    return StartMSIServiceIfNeeded(::GetSystemMetrics(SM_CLEANBOOT));
+}
+
+// All related products are listed before any is removed: removing one renumbers the enumeration.
+std::vector<std::wstring> GetProductCodesFromUpgradeCode(const std::wstring& upgradeCode)
+{
+    std::vector<std::wstring> products;
+    for (DWORD index = 0;; ++index) {
+        wchar_t product[kProductCodeBuffer] = {};
+        const UINT result = ::MsiEnumRelatedProductsW(upgradeCode.c_str(), 0, index, product);
+        if (result != ERROR_SUCCESS) {
+            if (result != ERROR_NO_MORE_ITEMS) {
+                NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to enumerate products for '%s': %u",
+                           L"Lua::Msi::GetProductCodesFromUpgradeCode", upgradeCode.c_str(), result);
+            }
+            return products;
+        }
+        products.emplace_back(product, ::wcsnlen(product, kProductCodeBuffer));
+    }
+}
+
+bool UninstallProduct(const std::wstring& upgradeCode, const std::wstring& logFile)
+{
+    constexpr wchar_t kCaller[] = L"Lua::Msi::UninstallProduct";
+    if (!StartMSIServiceForThisBoot()) {
+        return false;
+    }
+    const std::vector<std::wstring> products = GetProductCodesFromUpgradeCode(upgradeCode);
+    if (products.empty()) {
+        return true;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Uninstalling %Iu products from upgrade code '%s'", kCaller, products.size(),
+               upgradeCode.c_str());
+    if (!logFile.empty()) {
+        ::MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND);
+    }
+    // Process-wide settings; nothing else in the tool talks to Windows Installer, so they are not restored.
+    ::MsiSetInternalUI(static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_NONE | INSTALLUILEVEL_SOURCERESONLY), nullptr);
+    ::MsiSetExternalUIW(MsiMessageCallback, kMessageFilter, nullptr);
+    bool uninstalled = true;
+    for (const std::wstring& product : products) {
+        // Success with a restart required (ERROR_SUCCESS_REBOOT_REQUIRED and the like) counts as a failure too.
+        const UINT result = ::MsiConfigureProductW(product.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+        if (result != ERROR_SUCCESS) {
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Uninstalling '%s' failed: %u", kCaller, product.c_str(), result);
+            uninstalled = false;
+        }
+    }
+    return uninstalled;
+}
+
+bool DetectUpgradeCode(const std::wstring& upgradeCode)
+{
+    return StartMSIServiceForThisBoot() && !GetProductCodesFromUpgradeCode(upgradeCode).empty();
+}
+
+int PushBoolean(lua_State* state, bool value)
+{
+    lua_pushboolean(state, value);
+    return 1;
+}
+
+int MsiUninstallProduct(lua_State* state)
+{
+    const std::string_view upgradeCode = CheckUtf8(state, 1);
+    const std::string_view logFile = OptUtf8(state, 2);
+    return PushBoolean(state, UninstallProduct(Utf8ToWide(upgradeCode), Utf8ToWide(logFile)));
+}
+
+int MsiCleanupRegistryUpgradeCode(lua_State* state)
+{
+    return PushBoolean(state, MsiCleanup::CleanupUpgradeCode(CheckWideString(state, 1)));
+}
+
+int MsiCleanupRegistryProductCode(lua_State* state)
+{
+    return PushBoolean(state, MsiCleanup::CleanupProductCode(CheckWideString(state, 1)));
+}
+
+int MsiCleanupRegistryProductFeature(lua_State* state)
+{
+    return PushBoolean(state, MsiCleanup::CleanupProductBasedOnFeature(CheckWideString(state, 1)));
+}
+
+int MsiCleanupRegistryProductNameAndPublisher(lua_State* state)
+{
+    const std::string_view nameMask = CheckUtf8(state, 1);
+    const std::string_view publisher = CheckUtf8(state, 2);
+    return PushBoolean(state,
+                       MsiCleanup::CleanupProductBasedOnNameAndPublisher(Utf8ToWide(nameMask), Utf8ToWide(publisher)));
+}
+
+int MsiDetectUpgradeCode(lua_State* state)
+{
+    return PushBoolean(state, DetectUpgradeCode(CheckWideString(state, 1)));
+}
+
+const luaL_Reg kMsiFunctions[] = {
+    {"UninstallProduct", MsiUninstallProduct},
+    {"CleanupRegistryUpgradeCode", MsiCleanupRegistryUpgradeCode},
+    {"CleanupRegistryProductCode", MsiCleanupRegistryProductCode},
+    {"CleanupRegistryProductFeature", MsiCleanupRegistryProductFeature},
+    {"CleanupRegistryProductNameAndPublisher", MsiCleanupRegistryProductNameAndPublisher},
+    {"DetectUpgradeCode", MsiDetectUpgradeCode},
+    {nullptr, nullptr},
+};
+
+const LuaConstant kMsiConstants[] = {
+    {nullptr, 0},
+};
+
+} // namespace
+
+void RegisterMsiModule(lua_State* state)
+{
+    RegisterHostModule(state, "Msi", kMsiFunctions, kMsiConstants);
+}

@@ -1,0 +1,121 @@
+// GUID packing and the Windows Installer service in safe mode, which Wine never boots into. Registers and
+// starts the service: run in a fresh prefix.
+#include "modules/msi_guid.h"
+#include "modules/msi_service.h"
+#include "platform/service.h"
+#include "platform/unique_resource.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+TEST(MsiGuid, PacksAndUnpacksWellFormedCodes)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* packed;
+    } cases[] = {
+        {L"{12345678-ABCD-EF01-2345-6789ABCDEF01}", L"87654321DCBA10FE32547698BADCFE10"},
+        // Lower case is carried over, not folded.
+        {L"{12345678-abcd-ef01-2345-6789abcdef01}", L"87654321dcba10fe32547698badcfe10"},
+        {L"{00000000-0000-0000-0000-000000000000}", L"00000000000000000000000000000000"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PackGuid(c.text), c.packed) << c.text;
+        EXPECT_EQ(UnpackGuid(c.packed), c.text) << c.packed;
+    }
+}
+
+TEST(MsiGuid, RejectsMalformedCodes)
+{
+    const std::wstring badTexts[] = {
+        L"",
+        L"{12345678-ABCD-EF01-2345-6789ABCDEF0}",   // 37 characters
+        L"{12345678-ABCD-EF01-2345-6789ABCDEF011}", // 39 characters
+        L"12345678-ABCD-EF01-2345-6789ABCDEF01",    // no braces
+        L"(12345678-ABCD-EF01-2345-6789ABCDEF01)",
+        L"{123456789ABCD-EF01-2345-6789ABCDEF01}", // a dash out of place
+        L"{12345678-ABCD-EF01-2345-6789ABCDEF0G}", // not hexadecimal
+        L"{12345678-ABCD-EF01-2345-6789ABCD\\F01}",
+        std::wstring(L"{12345678-ABCD-EF01-2345-6789ABCDEF0\0}", 38),
+    };
+    for (const std::wstring& text : badTexts) {
+        EXPECT_EQ(PackGuid(text), L"") << text;
+    }
+    const std::wstring badPacked[] = {
+        L"",
+        L"87654321DCBA10FE32547698BADCFE1",
+        L"87654321DCBA10FE32547698BADCFE100",
+        L"87654321DCBA10FE32547698BADCFE1X",
+        L"{7654321DCBA10FE32547698BADCFE10",
+        L"87654321DCBA10FE\\2547698BADCFE10",
+    };
+    for (const std::wstring& packed : badPacked) {
+        EXPECT_EQ(UnpackGuid(packed), L"") << packed;
+    }
+}
+
+bool KeyExists(const wchar_t* key)
+{
+    UniqueKey opened;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+const wchar_t kMinimalKey[] = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
+const wchar_t kNetworkKey[] = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\MSIServer";
+
+DWORD InstallerServiceState()
+{
+    return NvService(L"msiserver", true).QueryState();
+}
+
+void StopInstallerService()
+{
+    NvService(L"msiserver", false).Stop(10000);
+    ASSERT_EQ(InstallerServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+}
+
+std::wstring DefaultValue(const wchar_t* key)
+{
+    wchar_t data[64] = {};
+    DWORD size = sizeof(data) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, key, nullptr, RRF_RT_ANY, &type, data, &size) != ERROR_SUCCESS ||
+        type != REG_SZ) {
+        return {};
+    }
+    return data;
+}
+
+TEST(MsiService, SafeModeRegistersAndStartsTheInstallerService)
+{
+    const struct {
+        int bootMode;
+        const wchar_t* key;
+    } cases[] = {{1, kMinimalKey}, {2, kNetworkKey}};
+    for (const auto& c : cases) {
+        StopInstallerService();
+        EXPECT_TRUE(StartMSIServiceIfNeeded(c.bootMode));
+        EXPECT_EQ(DefaultValue(c.key), L"Service") << c.key;
+        EXPECT_EQ(InstallerServiceState(), static_cast<DWORD>(SERVICE_RUNNING)) << c.bootMode;
+        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, c.key);
+    }
+    // Running already: nothing is registered.
+    EXPECT_TRUE(StartMSIServiceIfNeeded(1));
+    EXPECT_FALSE(KeyExists(kMinimalKey));
+}
+
+TEST(MsiService, NormalBootLeavesAStoppedServiceAlone)
+{
+    StopInstallerService();
+    EXPECT_TRUE(StartMSIServiceIfNeeded(0));
+    EXPECT_EQ(InstallerServiceState(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_FALSE(KeyExists(kMinimalKey));
+    EXPECT_FALSE(KeyExists(kNetworkKey));
+}
+
+} // namespace
