@@ -23,12 +23,6 @@ enum ListDirMode : uint32_t {
     ListDirDirectories = 2,
 };
 
-int PushBoolean(lua_State* state, bool value)
-{
-    lua_pushboolean(state, value);
-    return 1;
-}
-
 // Applies a test or removal to the path argument and pushes its result. An empty path (also what invalid
 // UTF-8 becomes) names nothing, so nothing is touched and the result is false.
 int WithPath(lua_State* state, bool (*operation)(const std::wstring& path))

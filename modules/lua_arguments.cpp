@@ -43,6 +43,12 @@ int32_t OptInt32(lua_State* state, int index, int32_t fallback)
     return IsAbsent(state, index) ? fallback : CheckInt32(state, index);
 }
 
+int PushBoolean(lua_State* state, bool value)
+{
+    lua_pushboolean(state, value);
+    return 1;
+}
+
 void PushWideString(lua_State* state, std::wstring_view text)
 {
     const std::string utf8 = WideToUtf8(text);

@@ -26,6 +26,8 @@ int32_t CheckInt32(lua_State* state, int index);
 // An optional trailing integer: `fallback` when the argument is none or nil, read as a required one otherwise.
 int32_t OptInt32(lua_State* state, int index, int32_t fallback);
 
+// Pushes a boolean as the binding's one result; returns the result count.
+int PushBoolean(lua_State* state, bool value);
 // Pushes UTF-16 text as UTF-8; text that cannot be converted is pushed as the empty string.
 void PushWideString(lua_State* state, std::wstring_view text);
 // Pushes a new table holding the strings at keys 1 to n in list order.

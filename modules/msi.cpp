@@ -111,12 +111,6 @@ bool DetectUpgradeCode(const std::wstring& upgradeCode)
     return StartMSIServiceForThisBoot() && !GetProductCodesFromUpgradeCode(upgradeCode).empty();
 }
 
-int PushBoolean(lua_State* state, bool value)
-{
-    lua_pushboolean(state, value);
-    return 1;
-}
-
 int MsiUninstallProduct(lua_State* state)
 {
     const std::string_view upgradeCode = CheckUtf8(state, 1);

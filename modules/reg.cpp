@@ -73,12 +73,6 @@ KeyArguments CheckValue(lua_State* state)
     return CheckKeyArguments(state, 1, true);
 }
 
-int PushBoolean(lua_State* state, bool value)
-{
-    lua_pushboolean(state, value);
-    return 1;
-}
-
 int RegBranchExists(lua_State* state)
 {
     const KeyArguments key = CheckKey(state);
