@@ -1,0 +1,40 @@
+-- Norvane Antivirus: the consumer antivirus. A Windows Installer package with one scanning service, a tray
+-- program started at logon, signature files and settings under the common application data.
+
+local product = require("norvane_product")
+
+local ANTIVIRUS = {
+    id = "antivirus",
+    name = "Norvane Antivirus",
+    publisher = "Norvane",
+    upgradeCodes = {"{B914F18A-3858-47D3-A1F8-33182F2BAE02}"},
+    productCodes = {"{80E10E05-064B-40E9-9C14-DE7F20FA43A7}", "{75AB264A-F2E1-4BDB-A7C8-EF1046F751F1}"},
+    processes = {"nvavtray.exe"},
+    services = {"NvAvSvc"},
+    folders = {
+        {SpecialPath_CommonProgramFiles, "Norvane\\Antivirus"},
+        {SpecialPath_CommonAppData, "Norvane\\Antivirus"},
+    },
+    files = {{SpecialPath_CommonDesktop, "Norvane Antivirus.lnk"}},
+    keys = {
+        "SOFTWARE\\Norvane\\Antivirus",
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Norvane Antivirus",
+    },
+    values = {{"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Norvane Antivirus"}},
+}
+
+function GetProductId()
+    return ANTIVIRUS.id
+end
+
+function GetProductDisplayName()
+    return ANTIVIRUS.name
+end
+
+function DetectProduct()
+    return product.Detect(ANTIVIRUS)
+end
+
+function CleanupProduct()
+    return product.Cleanup(ANTIVIRUS)
+end

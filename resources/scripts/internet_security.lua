@@ -1,0 +1,48 @@
+-- Norvane Internet Security: the suite. A Windows Installer package with a protection service and a web guard
+-- service that depends on it, a tray program, an Explorer shell extension registered as a COM class, and a
+-- 32-bit browser component under the 32-bit program files.
+
+local product = require("norvane_product")
+
+local SHELL_EXTENSION = "{8F3716C6-A15A-4FE9-A760-C6CB5A88A673}"
+
+local INTERNET_SECURITY = {
+    id = "internet_security",
+    name = "Norvane Internet Security",
+    publisher = "Norvane",
+    upgradeCodes = {"{B7EA428C-DF9C-4CE0-8997-6721D61922EA}"},
+    productCodes = {"{852B17CB-D8D6-4CDE-B7AC-6881140A4B7D}"},
+    processes = {"nvistray.exe"},
+    services = {"NvIsWebGuard", "NvIsSvc"},
+    folders = {
+        {SpecialPath_CommonProgramFiles, "Norvane\\Internet Security"},
+        {SpecialPath_CommonProgramFilesX86, "Norvane\\Internet Security"},
+        {SpecialPath_CommonAppData, "Norvane\\Internet Security"},
+        {SpecialPath_CommonStartMenuPrograms, "Norvane\\Internet Security"},
+    },
+    keys = {
+        "SOFTWARE\\Norvane\\Internet Security",
+        "SOFTWARE\\Classes\\CLSID\\" .. SHELL_EXTENSION,
+        "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Norvane Internet Security",
+    },
+    values = {
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Norvane Internet Security"},
+        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved", SHELL_EXTENSION},
+    },
+}
+
+function GetProductId()
+    return INTERNET_SECURITY.id
+end
+
+function GetProductDisplayName()
+    return INTERNET_SECURITY.name
+end
+
+function DetectProduct()
+    return product.Detect(INTERNET_SECURITY)
+end
+
+function CleanupProduct()
+    return product.Cleanup(INTERNET_SECURITY)
+end

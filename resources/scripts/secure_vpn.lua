@@ -1,0 +1,38 @@
+-- Norvane Secure VPN: the VPN client. A Windows Installer package with a connection service, a tray program and
+-- a virtual network adapter: a root-enumerated network device backed by the product's kernel driver.
+
+local product = require("norvane_product")
+
+local SECURE_VPN = {
+    id = "secure_vpn",
+    name = "Norvane Secure VPN",
+    publisher = "Norvane",
+    upgradeCodes = {"{DBEE4EDD-6A82-4A9F-8185-9335F44F5BAB}"},
+    productCodes = {"{240D1D8B-0367-4A41-9C32-F6FC6802E91D}"},
+    processes = {"nvvpntray.exe"},
+    services = {"NvVpnSvc"},
+    drivers = {"nvvpnadp"},
+    devices = {{"Norvane", "nvvpn_adapter"}},
+    folders = {
+        {SpecialPath_CommonProgramFiles, "Norvane\\Secure VPN"},
+        {SpecialPath_CommonAppData, "Norvane\\Secure VPN"},
+    },
+    files = {{SpecialPath_System32, "drivers\\nvvpnadp.sys"}},
+    keys = {"SOFTWARE\\Norvane\\Secure VPN"},
+}
+
+function GetProductId()
+    return SECURE_VPN.id
+end
+
+function GetProductDisplayName()
+    return SECURE_VPN.name
+end
+
+function DetectProduct()
+    return product.Detect(SECURE_VPN)
+end
+
+function CleanupProduct()
+    return product.Cleanup(SECURE_VPN)
+end
