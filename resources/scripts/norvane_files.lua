@@ -37,13 +37,13 @@ local function Remains(path)
     return FileSystem.Exists(path) and not FileSystem.HasPendingFileOperation(path)
 end
 
--- Removes folders with everything in them; returns the paths that are still there.
-function files.RemoveFolders(paths)
+-- Removes each present path with `remove` and returns the paths that are still there.
+local function RemoveAll(paths, isPresent, what, remove)
     local leftovers = {}
     for _, path in ipairs(paths) do
-        if FileSystem.Exists(path) then
-            Log.Info("Removing folder: " .. path)
-            FileSystem.RemoveRecursive(path)
+        if isPresent(path) then
+            Log.Info("Removing " .. what .. ": " .. path)
+            remove(path)
             if Remains(path) then
                 leftovers[#leftovers + 1] = path
             end
@@ -52,19 +52,14 @@ function files.RemoveFolders(paths)
     return leftovers
 end
 
+-- Removes folders with everything in them; returns the paths that are still there.
+function files.RemoveFolders(paths)
+    return RemoveAll(paths, FileSystem.Exists, "folder", FileSystem.RemoveRecursive)
+end
+
 -- Removes single files; returns the paths that are still there.
 function files.RemoveFiles(paths)
-    local leftovers = {}
-    for _, path in ipairs(paths) do
-        if FileSystem.IsFile(path) then
-            Log.Info("Removing file: " .. path)
-            FileSystem.DeleteFile(path)
-            if Remains(path) then
-                leftovers[#leftovers + 1] = path
-            end
-        end
-    end
-    return leftovers
+    return RemoveAll(paths, FileSystem.IsFile, "file", FileSystem.DeleteFile)
 end
 
 -- Removes the vendor's shared folders that nothing is left in. A folder that still holds another product,
