@@ -3,39 +3,71 @@
 #include "logging/nv_qor_log.h"
 #include "resources/resource.h"
 #include "ui/settings.h"
+#include "ui/wizard_pages.h"
 
+#include <commctrl.h>
 #include <objbase.h>
+
 #include <system_error>
 
+namespace {
+
+// Every page speaks in the same font; the welcome page adds a title and a small print size.
+UniqueFont PageFont()
+{
+    return NvUI::CreateUiFont(12, 400, 0);
+}
+
+} // namespace
+
 GuiManager::GuiManager(HINSTANCE instance, HANDLE stopEvent)
-    : m_instance(instance), m_stopEvent(stopEvent), m_readyEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      m_commandEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_icon(::LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM)))
+    : m_commandEvent(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_icon(::LoadIconW(instance, MAKEINTRESOURCEW(IDI_PROGRAM))),
+      m_readyEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_stopEvent(stopEvent), m_instance(instance),
+      m_gdiPlus(NvUI::GdiPlus::Instance::Acquire())
 {
 }
 
 GuiManager::~GuiManager()
 {
     Quit();
+    // The last page may hold a GDI+ picture: it goes while GDI+ still runs.
+    m_currentPage.reset();
+    m_gdiPlus.reset();
 }
 
 bool GuiManager::Run()
 {
-    m_windowThread = std::thread([this] { WindowThread(); });
-    // The thread signals either the ready event (window up) or, when the window cannot be made, the stop event;
-    // waiting for both keeps a failed start from hanging the run.
+    // One window thread per manager.
+    if (!m_readyEvent || m_windowThread.joinable()) {
+        return false;
+    }
+    try {
+        m_windowThread = std::thread([this] { WindowThread(); });
+    } catch (const std::system_error& error) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to start the window thread: %hs", L"GuiManager::Run",
+                   error.what());
+        return false;
+    }
+    // A window thread that cannot make its window ends at once and signals the stop event instead of the ready
+    // event: waiting for both keeps that from hanging the run, and every question then answers 2.
     const HANDLE events[] = {m_readyEvent.get(), m_stopEvent};
     return ::WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0;
 }
 
 void GuiManager::WindowThread()
 {
+    // The welcome page's link opens addresses through the shell's automation objects.
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    m_window = ::CreateDialogParamW(m_instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc,
-                                    reinterpret_cast<LPARAM>(this));
-    if (m_window == nullptr) {
+    const INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    if (Create(m_instance, IDD_MAIN, nullptr) == nullptr) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create main dialog", L"GuiManager::Run::WindowThread");
     } else {
+        {
+            const std::lock_guard<std::mutex> lock(m_postLock);
+            m_postTarget = m_window;
+        }
         MSG message;
         ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         ::SetEvent(m_readyEvent.get());
@@ -53,7 +85,7 @@ int GuiManager::MessageLoop()
     MSG message;
     BOOL result;
     while ((result = ::GetMessageW(&message, nullptr, 0, 0)) > 0) {
-        if (const HWND window = m_window.load(); window != nullptr && ::IsDialogMessageW(window, &message)) {
+        if (m_window != nullptr && ::IsDialogMessageW(m_window, &message)) {
             continue;
         }
         ::TranslateMessage(&message);
@@ -62,60 +94,170 @@ int GuiManager::MessageLoop()
     return static_cast<int>(result);
 }
 
-INT_PTR CALLBACK GuiManager::MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_INITDIALOG) {
-        auto* self = reinterpret_cast<GuiManager*>(lParam);
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
-        if (self->m_icon) {
-            ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(self->m_icon.get()));
-            ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(self->m_icon.get()));
-        }
-        return TRUE;
-    }
-    auto* self = reinterpret_cast<GuiManager*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (self == nullptr) {
-        return FALSE;
-    }
-    switch (message) {
-    case WM_CLOSE:
-        ::DestroyWindow(window);
-        return TRUE;
-    case WM_DESTROY:
-        ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        self->m_window = nullptr;
-        ::PostQuitMessage(0);
-        return TRUE;
-    case WM_COMMAND:
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: id=%d, code=%d, HWND=%p", L"GuiManager::OnCommand",
-                   static_cast<int>(LOWORD(wParam)), static_cast<int>(HIWORD(wParam)), reinterpret_cast<void*>(lParam));
-        self->m_resultId = LOWORD(wParam);
-        ::SetEvent(self->m_commandEvent.get());
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
 void GuiManager::Quit()
 {
-    if (const HWND window = m_window.load(); window != nullptr) {
-        ::PostMessageW(window, WM_CLOSE, 0, 0);
-    }
-    if (m_windowThread.joinable()) {
-        if (m_windowThread.get_id() == std::this_thread::get_id()) {
-            return;
+    {
+        const std::lock_guard<std::mutex> lock(m_postLock);
+        if (m_postTarget != nullptr) {
+            ::PostMessageW(m_postTarget, WM_CLOSE, 0, 0);
         }
+    }
+    // The window thread cannot wait for itself.
+    if (m_windowThread.joinable() && m_windowThread.get_id() != std::this_thread::get_id()) {
         m_windowThread.join();
     }
 }
 
-// The wizard pages are not part of this driver yet: every page question reports that its page could not be
-// shown, which the run sequence treats like a cancel.
-int GuiManager::ShowMessage(int) { return Cancel; }
+bool GuiManager::PostShowDialog(std::unique_ptr<DialogChild> page)
+{
+    DWORD error = ERROR_INVALID_WINDOW_HANDLE;
+    {
+        const std::lock_guard<std::mutex> lock(m_postLock);
+        if (m_postTarget != nullptr) {
+            if (::PostMessageW(m_postTarget, ShowPageMessage, 0, reinterpret_cast<LPARAM>(page.get()))) {
+                page.release();
+                ++m_postedPages;
+                return true;
+            }
+            error = ::GetLastError();
+        }
+    }
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to post message: %lu", L"GuiManager::PostShowDialog", error);
+    return false;
+}
 
-int GuiManager::ShowWelcome() { return Cancel; }
+int GuiManager::ShowDialogAndWait(std::unique_ptr<DialogChild> page)
+{
+    if (!PostShowDialog(std::move(page))) {
+        return Cancel;
+    }
+    const uint32_t ticket = m_postedPages;
+    const HANDLE events[] = {m_commandEvent.get(), m_stopEvent};
+    for (;;) {
+        if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            return Cancel;
+        }
+        const uint64_t answer = m_answer.load();
+        if (static_cast<uint32_t>(answer >> 32) == ticket) {
+            return static_cast<int>(static_cast<uint32_t>(answer));
+        }
+    }
+}
 
-int GuiManager::ShowSelect(const ProductList&) { return Cancel; }
+int GuiManager::ShowWelcome()
+{
+    return ShowDialogAndWait(
+        std::make_unique<DialogWelcome>(PageFont(), NvUI::CreateUiFont(24, 300, 0), NvUI::CreateUiFont(8, 400, 0)));
+}
 
-bool GuiManager::ShowProgress() { return false; }
+int GuiManager::ShowSelect(const ProductList& products)
+{
+    return ShowDialogAndWait(std::make_unique<DialogSelect>(PageFont(), products));
+}
+
+bool GuiManager::ShowProgress()
+{
+    return PostShowDialog(std::make_unique<DialogProgress>(PageFont()));
+}
+
+int GuiManager::ShowMessage(int kind)
+{
+    return ShowDialogAndWait(std::make_unique<DialogMessage>(PageFont(), kind));
+}
+
+void GuiManager::Answer(int id)
+{
+    m_answer.store((static_cast<uint64_t>(m_shownPages) << 32) | static_cast<uint32_t>(id));
+    ::SetEvent(m_commandEvent.get());
+}
+
+void GuiManager::OnShowDialog(DialogChild* page)
+{
+    std::unique_ptr<DialogChild> incoming(page);
+    ++m_shownPages;
+    bool first = false;
+    if (!IsVisible()) {
+        SetText(Settings::Instance().GetLocalized(L"Title"));
+        Show(SW_SHOW);
+        BringToForeground();
+        first = true;
+    }
+    if (!incoming) {
+        return;
+    }
+    if (incoming->CreatePage(m_instance, m_window) == nullptr) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create page, last error = %lu", L"GuiManager::OnShowDialog",
+                   ::GetLastError());
+        // A page that cannot be shown counts as cancelled; the previous one stays.
+        Answer(Cancel);
+        return;
+    }
+    if (first) {
+        const SIZE size = incoming->GetClientSize();
+        SetClientSize(size.cx, size.cy, false);
+    }
+    incoming->Show(SW_SHOW);
+    std::unique_ptr<NvUI::Wnd> previous = std::exchange(m_currentPage, std::move(incoming));
+    if (previous) {
+        previous->Show(SW_HIDE);
+    }
+}
+
+INT_PTR GuiManager::OnMessage(UINT message, WPARAM, LPARAM lParam)
+{
+    switch (message) {
+    case WM_CLOSE:
+        // No confirmation: closing the window cancels whatever page is shown.
+        ::DestroyWindow(m_window);
+        return 1;
+    case ShowPageMessage:
+        OnShowDialog(reinterpret_cast<DialogChild*>(lParam));
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+INT_PTR GuiManager::OnInitDialog()
+{
+    if (m_icon) {
+        ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon.get()));
+        ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_icon.get()));
+    }
+    return 1;
+}
+
+INT_PTR GuiManager::OnCommand(int id, int code, HWND control)
+{
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: id=%d, code=%d, HWND=%p", L"GuiManager::OnCommand", id, code,
+               static_cast<void*>(control));
+    const HWND page = m_currentPage ? m_currentPage->GetHandle() : nullptr;
+    if (page == nullptr) {
+        return 1;
+    }
+    if (control == page) {
+        Answer(id);
+    } else if (id == IDOK || id == IDCANCEL) {
+        // Enter and Esc reach the main window through the dialog manager: they act as the page's own button
+        // would, and not at all while that button is hidden or disabled.
+        const HWND button = ::GetDlgItem(page, id);
+        if (button != nullptr && ::IsWindowVisible(button) && ::IsWindowEnabled(button)) {
+            ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+        }
+    }
+    return 1;
+}
+
+void GuiManager::OnDestroy()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_postLock);
+        m_postTarget = nullptr;
+    }
+    // Pages posted before the window went are still queued and owned by this thread now.
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, ShowPageMessage, ShowPageMessage, PM_REMOVE)) {
+        delete reinterpret_cast<DialogChild*>(message.lParam);
+    }
+    ::PostQuitMessage(0);
+}

@@ -5,7 +5,9 @@
 
 int GuiSilent::ShowMessage(int kind)
 {
-    const wchar_t* key = kind == ErrorGeneric ? L"ErrorGeneric" : kind == ErrorPrivileges ? L"ErrorPrivileges" : nullptr;
+    const wchar_t* key = kind == ErrorGeneric      ? L"ErrorGeneric"
+                         : kind == ErrorPrivileges ? L"ErrorPrivileges"
+                                                   : nullptr;
     if (key != nullptr) {
         PrintToConsole(L"%s", Settings::Instance().GetLocalized(key).c_str());
     }
@@ -13,10 +15,15 @@ int GuiSilent::ShowMessage(int kind)
     return Cancel;
 }
 
-int GuiSilent::ShowSelect(const ProductList& products)
+void SelectAllButLogs(const ProductList& products)
 {
     for (const auto& product : products) {
         product->SetSelected(product->GetId() != L"logs");
     }
+}
+
+int GuiSilent::ShowSelect(const ProductList& products)
+{
+    SelectAllButLogs(products);
     return Ok;
 }

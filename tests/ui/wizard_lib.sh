@@ -47,15 +47,26 @@ wiz_import() { # wiz_import REG-FILE-TEXT
 }
 
 # The tool asks for "Segoe UI" faces, which Wine lacks: Liberation Sans stands in, and Noto Sans CJK supplies
-# the glyphs it has not, for the tool's texts and for the window caption (Tahoma).
+# the glyphs it has not. The caption (drawn by Wine here) gets Noto Sans CJK itself: linking Tahoma, the
+# dialog font, would change the size of the dialogs.
 wiz_cjk_fonts() {
-    local cjk
-    cjk=$(wiz_multi_sz "NotoSansCJK-Regular.ttc,Noto Sans CJK $1")
     wiz_import "REGEDIT4
 
 [$wiz_link_key]
-\"Liberation Sans\"=hex(7):$cjk
-\"Tahoma\"=hex(7):$cjk"
+\"Liberation Sans\"=hex(7):$(wiz_multi_sz "NotoSansCJK-Regular.ttc,Noto Sans CJK $1")
+
+[HKEY_CURRENT_USER\Control Panel\Desktop\WindowMetrics]
+\"CaptionFont\"=hex:$(wiz_logfont "Noto Sans CJK $1")"
+}
+
+# LOGFONTW of an 11-pixel bold face in the default character set, as REGEDIT4 hex.
+wiz_logfont() {
+    local face
+    face=$({
+        printf '%s' "$1" | iconv -f UTF-8 -t UTF-16LE
+        head -c 64 /dev/zero
+    } | head -c 64 | od -An -tx1 -v | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
+    echo "f5,ff,ff,ff,00,00,00,00,00,00,00,00,00,00,00,00,bc,02,00,00,00,00,00,01,00,00,00,22,$face"
 }
 
 wiz_setup() {
@@ -114,8 +125,13 @@ wiz_finish() {
 wiz_probe() { wine "$wiz_probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
 
 wiz_wait() {
-    local page
-    page=$(wiz_probe wait "$1" "${2:-30000}")
+    local page attempt
+    # A probe that could not start at all says nothing; it gets a second chance.
+    for attempt in 1 2; do
+        page=$(wiz_probe wait "$1" "${2:-30000}")
+        [ -n "$page" ] && break
+        echo "note: the probe gave no answer (attempt $attempt)"
+    done
     nv_check "page '$1' is shown (found: ${page#page=})" test "$page" = "page=$1"
     # Let the page finish painting.
     sleep 0.4

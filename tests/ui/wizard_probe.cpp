@@ -33,11 +33,10 @@ struct Wizard {
 
 void Print(const std::wstring& text)
 {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
     std::fwrite(utf8.data(), 1, utf8.size(), stdout);
     std::fputc('\n', stdout);
 }
@@ -124,6 +123,72 @@ void PrintControl(const Wizard& wizard, const wchar_t* name, int id)
     Print(std::wstring(name) + L"_enabled=" + Flag(::IsWindowEnabled(control)));
 }
 
+// A buffer in the memory of the list view's process: list view messages that carry pointers need one.
+class RemoteBuffer {
+public:
+    RemoteBuffer(HWND window, size_t size)
+    {
+        DWORD processId = 0;
+        ::GetWindowThreadProcessId(window, &processId);
+        m_process = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+        if (m_process != nullptr) {
+            m_address = static_cast<BYTE*>(::VirtualAllocEx(m_process, nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+        }
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    ~RemoteBuffer()
+    {
+        if (m_address != nullptr) {
+            ::VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+        }
+        if (m_process != nullptr) {
+            ::CloseHandle(m_process);
+        }
+    }
+
+    BYTE* Address(size_t offset = 0) const { return m_address != nullptr ? m_address + offset : nullptr; }
+    bool Write(size_t offset, const void* data, size_t size) const
+    {
+        return m_address != nullptr && ::WriteProcessMemory(m_process, m_address + offset, data, size, nullptr);
+    }
+    bool Read(size_t offset, void* data, size_t size) const
+    {
+        return m_address != nullptr && ::ReadProcessMemory(m_process, m_address + offset, data, size, nullptr);
+    }
+
+private:
+    HANDLE m_process = nullptr;
+    BYTE* m_address = nullptr;
+};
+
+bool RemoteItemRect(HWND list, int row, int which, RECT& rect)
+{
+    const RemoteBuffer buffer(list, sizeof(RECT));
+    rect = RECT{which, 0, 0, 0};
+    return buffer.Write(0, &rect, sizeof(rect)) &&
+           ::SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(buffer.Address())) &&
+           buffer.Read(0, &rect, sizeof(rect));
+}
+
+std::wstring RemoteItemText(HWND list, int row, int column)
+{
+    constexpr int textChars = 256;
+    wchar_t text[textChars] = {};
+    const RemoteBuffer buffer(list, sizeof(LVITEMW) + sizeof(text));
+    LVITEMW item = {};
+    item.iSubItem = column;
+    item.pszText = reinterpret_cast<wchar_t*>(buffer.Address(sizeof(LVITEMW)));
+    item.cchTextMax = textChars;
+    if (!buffer.Write(0, &item, sizeof(item)) || !buffer.Write(sizeof(LVITEMW), text, sizeof(text)) ||
+        ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(buffer.Address())) < 0 ||
+        !buffer.Read(sizeof(LVITEMW), text, sizeof(text))) {
+        return {};
+    }
+    text[textChars - 1] = L'\0';
+    return text;
+}
+
 int State()
 {
     const Wizard wizard = FindWizard();
@@ -150,6 +215,8 @@ int State()
         Print(L"rows=" + std::to_wstring(rows));
         std::wstring checked;
         for (int row = 0; row < rows; ++row) {
+            Print(L"row" + std::to_wstring(row) + L"=" + RemoteItemText(list, row, 0) + L"|" +
+                  RemoteItemText(list, row, 1));
             const auto state = ::SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
             if (((state & LVIS_STATEIMAGEMASK) >> 12) == 2) {
                 checked += (checked.empty() ? L"" : L",") + std::to_wstring(row);
@@ -192,29 +259,6 @@ int Point(int id)
         return 1;
     }
     return PrintPoint(POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
-}
-
-// The list view's rectangles live in the tool's memory: ask for them through a buffer there.
-bool RemoteItemRect(HWND list, int row, int which, RECT& rect)
-{
-    DWORD processId = 0;
-    ::GetWindowThreadProcessId(list, &processId);
-    const HANDLE process =
-        ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
-    if (process == nullptr) {
-        return false;
-    }
-    bool done = false;
-    void* remote = ::VirtualAllocEx(process, nullptr, sizeof(RECT), MEM_COMMIT, PAGE_READWRITE);
-    if (remote != nullptr) {
-        rect = RECT{which, 0, 0, 0};
-        done = ::WriteProcessMemory(process, remote, &rect, sizeof(rect), nullptr) &&
-               ::SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(remote)) &&
-               ::ReadProcessMemory(process, remote, &rect, sizeof(rect), nullptr);
-        ::VirtualFreeEx(process, remote, 0, MEM_RELEASE);
-    }
-    ::CloseHandle(process);
-    return done;
 }
 
 int RowCheckBox(int row)

@@ -1,0 +1,257 @@
+// The flat controls painted into memory and checked pixel by pixel, their link text, fonts and attachment.
+#include "ui/nvui_controls.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+using namespace Gdiplus::DllExports;
+
+// A static control on a hidden top-level window, for a control to attach to.
+class HostWindow {
+public:
+    HostWindow(int width, int height, const wchar_t* className = L"Static", DWORD style = SS_LEFT)
+    {
+        m_parent = ::CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 400, 300, nullptr, nullptr, nullptr, nullptr);
+        m_child = ::CreateWindowExW(0, className, L"", WS_CHILD | WS_VISIBLE | style, 10, 10, width, height, m_parent,
+                                    reinterpret_cast<HMENU>(100), nullptr, nullptr);
+    }
+    ~HostWindow() { ::DestroyWindow(m_parent); }
+    HWND Child() const { return m_child; }
+
+private:
+    HWND m_parent = nullptr;
+    HWND m_child = nullptr;
+};
+
+// A memory surface of the screen's format that a control paints into.
+class Surface {
+public:
+    Surface(int width, int height) : m_width(width), m_height(height)
+    {
+        const HDC screen = ::GetDC(nullptr);
+        m_dc.reset(::CreateCompatibleDC(screen));
+        m_bitmap.reset(::CreateCompatibleBitmap(screen, width, height));
+        ::ReleaseDC(nullptr, screen);
+        m_previous = ::SelectObject(m_dc.get(), m_bitmap.get());
+    }
+    ~Surface() { ::SelectObject(m_dc.get(), m_previous); }
+    HDC Dc() const { return m_dc.get(); }
+    RECT Rect() const { return RECT{0, 0, m_width, m_height}; }
+    COLORREF Pixel(int x, int y) const { return ::GetPixel(m_dc.get(), x, y); }
+
+    // The bounds of the pixels for which the test holds.
+    RECT Bounds(bool (*test)(COLORREF)) const
+    {
+        RECT bounds = {m_width, m_height, -1, -1};
+        for (int y = 0; y < m_height; ++y) {
+            for (int x = 0; x < m_width; ++x) {
+                if (test(Pixel(x, y))) {
+                    bounds = RECT{std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y),
+                                  std::max<LONG>(bounds.right, x + 1), std::max<LONG>(bounds.bottom, y + 1)};
+                }
+            }
+        }
+        return bounds;
+    }
+
+private:
+    int m_width;
+    int m_height;
+    UniqueMemoryDc m_dc;
+    UniqueBitmap m_bitmap;
+    HGDIOBJ m_previous = nullptr;
+};
+
+// The protected painting, reachable for the tests.
+struct TestImage : NvUI::Image {
+    using NvUI::Image::Paint;
+};
+struct TestButton : NvUI::Button {
+    using NvUI::Button::Paint;
+};
+
+class Toolkit : public ::testing::Test {
+protected:
+    std::shared_ptr<NvUI::GdiPlus::Instance> m_gdiPlus = NvUI::GdiPlus::Instance::Acquire();
+};
+
+NvUI::Picture SolidPicture(int width, int height, Gdiplus::ARGB color)
+{
+    Gdiplus::GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromScan0(width, height, 0, PixelFormat32bppARGB, nullptr, &bitmap) != Gdiplus::Ok) {
+        return {};
+    }
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            GdipBitmapSetPixel(bitmap, x, y, color);
+        }
+    }
+    return NvUI::Picture(bitmap, [](Gdiplus::GpImage* image) { GdipDisposeImage(image); });
+}
+
+bool IsRed(COLORREF color)
+{
+    return GetRValue(color) > 200 && GetGValue(color) < 60 && GetBValue(color) < 60;
+}
+
+TEST_F(Toolkit, StaticStylesBecomeDrawTextFormats)
+{
+    const struct {
+        LONG_PTR style;
+        UINT format;
+    } cases[] = {
+        {SS_LEFT, 0},
+        {SS_CENTER, DT_CENTER},
+        {SS_RIGHT, DT_RIGHT},
+        {SS_SIMPLE, DT_SINGLELINE},
+        {SS_LEFTNOWORDWRAP, DT_SINGLELINE},
+        {SS_CENTER | SS_CENTERIMAGE | SS_ENDELLIPSIS, DT_CENTER | DT_VCENTER | DT_END_ELLIPSIS},
+        {SS_RIGHT | SS_PATHELLIPSIS, DT_RIGHT | DT_PATH_ELLIPSIS},
+        {SS_CENTER | WS_GROUP | WS_VISIBLE, DT_CENTER},
+    };
+    for (const auto& entry : cases) {
+        EXPECT_EQ(NvUI::StyleToDrawTextFormat(entry.style), entry.format) << "style " << std::hex << entry.style;
+    }
+}
+
+TEST_F(Toolkit, LinkTextSplitsAtTwoMarkers)
+{
+    const struct {
+        const wchar_t* text;
+        const wchar_t* windowText;
+        const wchar_t* link;
+    } cases[] = {
+        {L"© 2019 Norvane. [#]License terms[#] after", L"© 2019 Norvane. License terms after", L"License terms"},
+        {L"[#]only link[#]", L"only link", L"only link"},
+        {L"one [#] marker", L"one [#] marker", L""},
+        {L"no marker at all", L"no marker at all", L""},
+        {L"[#][#]", L"", L""},
+        {L"ab", L"ab", L""},
+    };
+    for (const auto& entry : cases) {
+        HostWindow host(300, 20);
+        NvUI::StaticLink link;
+        link.Attach(host.Child());
+        link.SetLinkText(entry.text);
+        EXPECT_EQ(link.GetText(), entry.windowText) << "text: " << ::testing::PrintToString(entry.text);
+        EXPECT_EQ(link.GetLinkPart(), entry.link);
+        EXPECT_EQ((link.GetStyle() & WS_TABSTOP) != 0, entry.link[0] != L'\0') << "tab stop only with a link";
+    }
+}
+
+TEST_F(Toolkit, PictureKeepsItsAspectAndIsCentred)
+{
+    // 192 x 192 into 90 x 85: the area less one pixel is 89 x 84, the smaller ratio gives 84 x 84.
+    HostWindow host(90, 85);
+    TestImage image;
+    image.Attach(host.Child());
+    image.SetImage(SolidPicture(192, 192, 0xFFFF0000), false);
+    Surface surface(90, 85);
+    image.Paint(surface.Dc(), surface.Rect());
+    const RECT drawn = surface.Bounds(IsRed);
+    EXPECT_NEAR(drawn.right - drawn.left, 84, 1);
+    EXPECT_NEAR(drawn.bottom - drawn.top, 84, 1);
+    EXPECT_NEAR(drawn.left, 2, 1) << "centred in the 89 pixels";
+    EXPECT_EQ(surface.Pixel(0, 40), RGB(255, 255, 255)) << "the rest stays white";
+
+    image.SetImage(SolidPicture(192, 192, 0xFFFF0000), true);
+    image.Paint(surface.Dc(), surface.Rect());
+    const RECT stretched = surface.Bounds(IsRed);
+    EXPECT_NEAR(stretched.right - stretched.left, 89, 1);
+    EXPECT_NEAR(stretched.bottom - stretched.top, 84, 1);
+
+    image.SetImage({}, false);
+    image.Paint(surface.Dc(), surface.Rect());
+    EXPECT_EQ(surface.Bounds(IsRed).right, -1) << "no picture: only the white background";
+}
+
+TEST_F(Toolkit, ButtonsAreFilledOrOutlinedAndGreyWhenDisabled)
+{
+    constexpr COLORREF blue = NvUI::Colors::BrandBlue;
+    const struct {
+        bool primary;
+        bool enabled;
+        COLORREF inside;
+        COLORREF edge;
+    } cases[] = {
+        {true, true, blue, blue},
+        {false, true, NvUI::Colors::White, blue},
+        {true, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {false, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+    };
+    for (const auto& entry : cases) {
+        HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
+        TestButton button;
+        button.Attach(host.Child());
+        button.SetColors(blue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
+        button.SetPrimary(entry.primary);
+        button.Enable(entry.enabled);
+        Surface surface(120, 40);
+        button.Paint(surface.Dc(), surface.Rect());
+        EXPECT_EQ(surface.Pixel(6, 20), entry.inside) << "primary " << entry.primary << ", enabled " << entry.enabled;
+        EXPECT_EQ(surface.Pixel(0, 20), entry.edge) << "primary " << entry.primary << ", enabled " << entry.enabled;
+        EXPECT_EQ(surface.Pixel(0, 0), RGB(255, 255, 255)) << "rounded corner";
+    }
+}
+
+TEST_F(Toolkit, FontsFollowWeightAndScreenResolution)
+{
+    const struct {
+        int points;
+        int weight;
+        const wchar_t* face;
+    } cases[] = {
+        {24, 200, L"Segoe UI Light"},
+        {24, 300, NvUI::IsWindowsVersionOrLater(6, 2) ? L"Segoe UI Semilight" : L"Segoe UI"},
+        {12, 400, L"Segoe UI"},
+        {12, 599, L"Segoe UI"},
+        {8, 600, L"Segoe UI Semibold"},
+    };
+    const HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    for (const auto& entry : cases) {
+        const UniqueFont font = NvUI::CreateUiFont(entry.points, entry.weight, NvUI::FontUnderline);
+        LOGFONTW description = {};
+        ASSERT_EQ(::GetObjectW(font.get(), sizeof(description), &description), static_cast<int>(sizeof(description)));
+        EXPECT_STREQ(description.lfFaceName, entry.face) << "weight " << entry.weight;
+        EXPECT_EQ(description.lfHeight, -::MulDiv(entry.points, dpi, 72));
+        EXPECT_EQ(description.lfWeight, entry.weight);
+        EXPECT_TRUE(description.lfUnderline);
+        EXPECT_FALSE(description.lfItalic);
+    }
+}
+
+TEST_F(Toolkit, ControlGivesTheWindowBackWhenItGoesFirst)
+{
+    HostWindow host(100, 20);
+    const auto original = ::GetWindowLongPtrW(host.Child(), GWLP_WNDPROC);
+    {
+        NvUI::TextBlock text;
+        text.Attach(host.Child());
+        EXPECT_NE(::GetWindowLongPtrW(host.Child(), GWLP_WNDPROC), original);
+    }
+    EXPECT_EQ(::GetWindowLongPtrW(host.Child(), GWLP_WNDPROC), original);
+    EXPECT_EQ(::GetWindowLongPtrW(host.Child(), GWLP_USERDATA), 0);
+    ::SetWindowTextW(host.Child(), L"still works");
+}
+
+TEST_F(Toolkit, ControlForgetsItsWindowWhenTheWindowGoesFirst)
+{
+    NvUI::Spinner spinner;
+    {
+        HostWindow host(60, 60);
+        spinner.Attach(host.Child());
+        EXPECT_EQ(spinner.GetHandle(), host.Child());
+    }
+    EXPECT_EQ(spinner.GetHandle(), nullptr);
+    EXPECT_FALSE(spinner.SetText(L"x")) << "window operations without a window do nothing";
+    EXPECT_EQ(spinner.GetClientSize().cx, 0);
+}
+
+} // namespace

@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# A real run in window mode with a "scripts" folder of test products: the list shows what the scripts
+# report, the choice on the selection page decides which clean-ups run, the progress page turns while they
+# run, and the result page and the exit code follow the removal.
+source "$NV_SOURCE_DIR/tests/harness/lib.sh"
+source "$NV_SOURCE_DIR/tests/ui/wizard_lib.sh"
+wiz_setup
+
+drive_c=$(nv_drive_c)
+removed=$drive_c/nvtest/removed
+mkdir -p "$drive_c/nvtest/scripts" "$drive_c/nvtest/failing" "$drive_c/nvtest/reboot" "$drive_c/nvtest/empty" "$removed"
+
+# product ID NAME DETECTED [PRIORITY]: a script whose clean-up leaves a marker file and takes a second.
+product() {
+    local name="" priority=""
+    [ -n "$2" ] && name="function GetProductDisplayName() return '$2' end"
+    [ -n "${4:-}" ] && priority="function GetPriority() return $4 end"
+    cat >"$drive_c/nvtest/scripts/$1.lua" <<EOF
+function GetProductId() return "$1" end
+$name
+function DetectProduct() return $3 end
+$priority
+function CleanupProduct()
+    local marker = io.open("C:\\\\nvtest\\\\removed\\\\$1.txt", "w")
+    marker:write("removed")
+    marker:close()
+    local finish = os.clock() + 1
+    while os.clock() < finish do end
+    return true
+end
+EOF
+}
+product alpha "Alpha Antivirus" true
+product beta "Beta Firewall" false
+product logs "" true 100
+# A library: no product functions, so not listed.
+echo 'Helpers = { Answer = 42 }' >"$drive_c/nvtest/scripts/helpers.lua"
+cat >"$drive_c/nvtest/failing/gamma.lua" <<'EOF'
+function GetProductId() return "gamma" end
+function DetectProduct() return true end
+function CleanupProduct() error("cannot remove gamma") end
+EOF
+
+cat >"$drive_c/nvtest/reboot/delta.lua" <<'EOF'
+function GetProductId() return "delta" end
+function DetectProduct() return true end
+function CleanupProduct() Meta.SetRebootNeeded() return true end
+EOF
+
+scripts='/scripts=C:\nvtest\scripts'
+markers() { (cd "$removed" && ls | sed 's/\.txt$//' | tr '\n' ' '); }
+reset_markers() { rm -f "$removed"/*; }
+
+# --- Closing the window before the removal, or cancelling the selection, ends with 2 and removes nothing.
+for page in welcome select; do
+    wiz_start "$scripts" /language=en
+    wiz_wait welcome
+    [ "$page" = select ] && wiz_click_control 1 && wiz_wait select
+    wiz_close_window
+    wiz_finish
+    nv_check "closing the window on the $page page ends with 2" test "$wiz_code" = 2
+done
+
+wiz_start "$scripts" /language=en
+wiz_wait welcome
+wiz_click_control 1
+wiz_wait select
+state=$(wiz_probe state)
+nv_check "three products, ordered by priority, the log files by their localized name" \
+    test "$(grep '^row[0-9]' <<<"$state" | tr '\n' ';')" = \
+    "row0=Alpha Antivirus|Found;row1=Beta Firewall|;row2=Log files|Found;"
+wiz_click_control 2
+wiz_finish
+nv_check "Cancel on the selection page ends with 2" test "$wiz_code" = 2
+nv_check "nothing was removed after a cancel" test -z "$(markers)"
+
+# --- Remove-all: every product but the log files.
+wiz_start "$scripts" /language=en
+wiz_wait welcome
+wiz_click_control 1
+wiz_wait select
+wiz_click_control 1
+wiz_wait progress 5000
+wiz_wait message 10000
+nv_check "the removal ends on the success page" \
+    test "$(wiz_value text_text)" = "Uninstallation completed successfully."
+wiz_click_control 2
+wiz_finish
+nv_check "a done removal ends with 0" test "$wiz_code" = 0
+nv_check "remove-all removes every product but the log files" test "$(markers)" = "alpha beta "
+
+# --- Select what to remove: the two ticked products only, with the spinner turning meanwhile.
+reset_markers
+wiz_start "$scripts" /language=en
+wiz_wait welcome
+wiz_click_control 1
+wiz_wait select
+wiz_click_control 1028
+wiz_click_row 0
+wiz_click_row 2
+wiz_park_pointer
+sleep 0.3
+wiz_shot en-9-run-select
+wiz_click_control 1
+wiz_wait progress 5000
+read -r spin_x spin_y <<<"$(wiz_probe point 1023)"
+import -window root -crop "80x80+$((spin_x - 40))+$((spin_y - 40))" "$WINEPREFIX/spin1.png"
+sleep 0.25
+import -window root -crop "80x80+$((spin_x - 40))+$((spin_y - 40))" "$WINEPREFIX/spin2.png"
+nv_check "the spinner turns while the scripts run" wiz_differ "$WINEPREFIX/spin1.png" "$WINEPREFIX/spin2.png"
+wiz_shot en-9-run-progress
+wiz_wait message 10000
+wiz_shot en-9-run-finished
+wiz_click_control 2
+wiz_finish
+nv_check "the chosen removal ends with 0" test "$wiz_code" = 0
+nv_check "only the ticked products are removed" test "$(markers)" = "alpha logs "
+nv_check "the products are removed in priority order" \
+    test "$(nv_tool_log | grep -o 'UiToolLib::RemoveProducts: Removing product: [a-z]*' | tail -n2 |
+        sed 's/.*: //' | tr '\n' ' ')" = "alpha logs "
+
+# --- Closing the window during the removal does not stop it; the result page cannot come any more.
+reset_markers
+wiz_start "$scripts" /language=en
+wiz_wait welcome
+wiz_click_control 1
+wiz_wait select
+wiz_click_control 1
+wiz_wait progress 5000
+wiz_close_window
+wiz_finish
+nv_check "closed during the removal, the run still ends with the removal's 0" test "$wiz_code" = 0
+nv_check "the removal ran to its end" test "$(markers)" = "alpha beta "
+
+# --- A script error fails the run: the generic error page and 1.
+wiz_start '/scripts=C:\nvtest\failing' /language=en
+wiz_wait welcome
+wiz_click_control 1
+wiz_wait select
+wiz_click_control 1
+wiz_wait message 10000
+nv_check "a failed removal shows the generic error" \
+    test "$(wiz_value text_text)" = "Could not complete the uninstallation successfully."
+wiz_click_control 2
+wiz_finish
+nv_check "a failed removal ends with 1" test "$wiz_code" = 1
+
+# --- No product script at all: the error page at once, and 1.
+wiz_start '/scripts=C:\nvtest\empty' /language=en
+wiz_wait message
+nv_check "an empty scripts folder shows the generic error" \
+    test "$(wiz_value text_text)" = "Could not complete the uninstallation successfully."
+wiz_click_control 2
+wiz_finish
+nv_check "an empty scripts folder ends with 1" test "$wiz_code" = 1
+
+# --- A removal that needs a restart: the restart page, and 99 whether the user closes it or asks for the restart.
+# Last, since the restart request ends the Wine session of the prefix.
+for button in 2 1; do
+    wiz_start '/scripts=C:\nvtest\reboot' /language=en
+    wiz_wait welcome
+    wiz_click_control 1
+    wiz_wait select
+    wiz_click_control 1
+    wiz_wait message 10000
+    nv_check "a removal that needs a restart offers it" \
+        test "$(wiz_value text_text)|$(wiz_value ok_visible)" = "Restart your computer to complete the uninstallation.|1"
+    wiz_click_control "$button"
+    wiz_finish
+    nv_check "the restart page's button $button ends with 99" test "$wiz_code" = 99
+done
+
+nv_finish

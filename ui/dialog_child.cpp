@@ -1,0 +1,146 @@
+#include "ui/dialog_child.h"
+
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+struct BstrFree {
+    void operator()(BSTR text) const { ::SysFreeString(text); }
+};
+using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix)
+{
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Opens the address through the running desktop shell, so the browser starts as the desktop's user and not
+// with this process's elevated token.
+bool ShellExecuteThroughDesktop(const std::wstring& address)
+{
+    ComPtr<IShellWindows> windows;
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&windows)))) {
+        return false;
+    }
+    VARIANT location;
+    ::VariantInit(&location);
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    VARIANT root;
+    ::VariantInit(&root);
+    long desktopWindow = 0;
+    ComPtr<IDispatch> desktop;
+    if (windows->FindWindowSW(&location, &root, SWC_DESKTOP, &desktopWindow, SWFO_NEEDDISPATCH, &desktop) != S_OK ||
+        !desktop) {
+        return false;
+    }
+    ComPtr<IServiceProvider> provider;
+    ComPtr<IShellBrowser> browser;
+    ComPtr<IShellView> view;
+    ComPtr<IDispatch> background;
+    ComPtr<IShellFolderViewDual> folderView;
+    ComPtr<IDispatch> application;
+    ComPtr<IShellDispatch2> shell;
+    if (FAILED(desktop.As(&provider)) || FAILED(provider->QueryService(SID_STopLevelBrowser, IID_PPV_ARGS(&browser))) ||
+        FAILED(browser->QueryActiveShellView(&view)) ||
+        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_PPV_ARGS(&background))) ||
+        FAILED(background.As(&folderView)) || FAILED(folderView->get_Application(&application)) || !application ||
+        FAILED(application.As(&shell))) {
+        return false;
+    }
+    const UniqueBstr file(::SysAllocString(address.c_str()));
+    if (!file) {
+        return false;
+    }
+    VARIANT empty;
+    ::VariantInit(&empty);
+    VARIANT show;
+    ::VariantInit(&show);
+    show.vt = VT_I4;
+    show.lVal = SW_SHOWNORMAL;
+    return shell->ShellExecute(file.get(), empty, empty, empty, show) == S_OK;
+}
+
+} // namespace
+
+DialogChild::DialogChild(UniqueFont pageFont) : m_pageFont(std::move(pageFont)) {}
+
+INT_PTR DialogChild::OnCommand(int id, int code, HWND control)
+{
+    if (id == IDOK || id == IDCANCEL) {
+        Forward(id, code);
+        return 0;
+    }
+    return Dialog::OnCommand(id, code, control);
+}
+
+HWND DialogChild::CreateFromTemplate(HINSTANCE instance, int templateId, HWND parent)
+{
+    m_instance = instance;
+    return Create(instance, templateId, parent);
+}
+
+bool DialogChild::Forward(int id, int code)
+{
+    if (m_answered || m_window == nullptr) {
+        return false;
+    }
+    m_answered = true;
+    ::SendMessageW(::GetParent(m_window), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(m_window));
+    return true;
+}
+
+void DialogChild::AttachText(NvUI::TextBlock& text, int id, HFONT font, const std::wstring& value, COLORREF color)
+{
+    text.Attach(::GetDlgItem(m_window, id));
+    text.SetFont(font);
+    text.SetText(value);
+    text.SetColor(color);
+}
+
+void DialogChild::AttachButton(NvUI::Button& button, int id, const std::wstring& text, bool primary)
+{
+    button.Attach(::GetDlgItem(m_window, id));
+    button.SetColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
+    button.SetPrimary(primary);
+    button.SetFont(PageFont());
+    button.SetText(text);
+}
+
+bool DialogChild::IsAcceptedAddress(const std::wstring& address)
+{
+    if (StartsWith(address, L"https://") || StartsWith(address, L"http://")) {
+        return true;
+    }
+    return StartsWith(address, L"file:///") && (EndsWith(address, L".html") || EndsWith(address, L".htm"));
+}
+
+bool DialogChild::LaunchUrl(const std::wstring& address)
+{
+    if (!IsAcceptedAddress(address)) {
+        return false;
+    }
+    ::AllowSetForegroundWindow(ASFW_ANY);
+    if (NvUI::IsWindowsVersionOrLater(6, 0)) {
+        return ShellExecuteThroughDesktop(address);
+    }
+    SHELLEXECUTEINFOW execute = {};
+    execute.cbSize = sizeof(execute);
+    execute.lpFile = address.c_str();
+    execute.nShow = SW_SHOWNORMAL;
+    return ::ShellExecuteExW(&execute) != FALSE;
+}

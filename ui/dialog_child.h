@@ -1,0 +1,43 @@
+#pragma once
+
+#include "ui/nvui_controls.h"
+#include "ui/nvui_window.h"
+
+#include <windows.h>
+
+#include <string>
+
+// A wizard page: a child dialog of the main window that reports the button ending it (1 go on, 2 cancel) by
+// forwarding the command to the main window. It owns its page font.
+class DialogChild : public NvUI::Dialog {
+public:
+    explicit DialogChild(UniqueFont pageFont);
+
+    INT_PTR OnCommand(int id, int code, HWND control) override;
+    // Makes the page's window from its template as a child of the parent; null on failure.
+    virtual HWND CreatePage(HINSTANCE instance, HWND parent) = 0;
+
+    // Opens a web address (or a local .html/.htm file) with the user's shell; false when the address is refused
+    // or could not be opened.
+    static bool LaunchUrl(const std::wstring& address);
+    // The check LaunchUrl applies before opening anything.
+    static bool IsAcceptedAddress(const std::wstring& address);
+
+protected:
+    HWND CreateFromTemplate(HINSTANCE instance, int templateId, HWND parent);
+    // Hands the button to the main window. A page answers once, so that a second click cannot answer the page
+    // that follows.
+    bool Forward(int id, int code);
+    bool HasAnswered() const { return m_answered; }
+
+    void AttachText(NvUI::TextBlock& text, int id, HFONT font, const std::wstring& value, COLORREF color);
+    void AttachButton(NvUI::Button& button, int id, const std::wstring& text, bool primary);
+
+    HFONT PageFont() const { return m_pageFont.get(); }
+    HINSTANCE Instance() const { return m_instance; }
+
+private:
+    UniqueFont m_pageFont;
+    HINSTANCE m_instance = nullptr;
+    bool m_answered = false;
+};

@@ -1,0 +1,66 @@
+#include "logging/nv_qor_log.h"
+#include "resources/dialog_controls.h"
+#include "resources/resource.h"
+#include "ui/settings.h"
+#include "ui/wizard_pages.h"
+
+namespace {
+
+// Every "%YEAR%" in the notice, left to right, becomes the years of the rights.
+std::wstring ReplaceYears(std::wstring text)
+{
+    constexpr wchar_t placeholder[] = L"%YEAR%";
+    constexpr wchar_t years[] = L"2016-2019";
+    for (size_t at = text.find(placeholder); at != std::wstring::npos;
+         at = text.find(placeholder, at + std::size(years) - 1)) {
+        text.replace(at, std::size(placeholder) - 1, years);
+    }
+    return text;
+}
+
+} // namespace
+
+DialogWelcome::DialogWelcome(UniqueFont pageFont, UniqueFont titleFont, UniqueFont smallFont)
+    : DialogChild(std::move(pageFont)), m_titleFont(std::move(titleFont)), m_smallFont(std::move(smallFont))
+{
+}
+
+HWND DialogWelcome::CreatePage(HINSTANCE instance, HWND parent)
+{
+    return CreateFromTemplate(instance, IDD_WELCOME, parent);
+}
+
+INT_PTR DialogWelcome::OnInitDialog()
+{
+    Settings& settings = Settings::Instance();
+    AttachText(m_title, IDC_WELCOME_TITLE, m_titleFont.get(), settings.GetLocalized(L"Title"), NvUI::Colors::BrandBlue);
+    AttachText(m_message, IDC_MESSAGE_TEXT, PageFont(), settings.GetLocalized(L"Welcome"), NvUI::Colors::Black);
+    AttachButton(m_start, IDOK, settings.GetLocalized(L"Start"), true);
+
+    m_copyright.Attach(::GetDlgItem(m_window, IDC_COPYRIGHT));
+    m_copyright.SetFont(m_smallFont.get());
+    m_copyright.SetLinkColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover);
+    m_copyright.SetLinkText(ReplaceYears(settings.GetLocalized(L"CopyrightNV")));
+    m_copyright.SetTextColor(NvUI::Colors::Grey);
+
+    AttachText(m_luaNotice, IDC_LUA_NOTICE, m_smallFont.get(), settings.GetCustomization(L"LuaCopyright"),
+               NvUI::Colors::Grey);
+    AttachText(m_zlibNotice, IDC_ZLIB_NOTICE, m_smallFont.get(), settings.GetCustomization(L"ZlibCopyright"),
+               NvUI::Colors::Grey);
+    return 1;
+}
+
+INT_PTR DialogWelcome::OnCommand(int id, int code, HWND control)
+{
+    if (id != IDC_COPYRIGHT) {
+        return DialogChild::OnCommand(id, code, control);
+    }
+    // The licence terms open in the browser; the page stays.
+    const std::wstring address = Settings::Instance().GetCustomization(L"UrlEULT");
+    if (LaunchUrl(address)) {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Launched URL: %ls", L"DialogChild::LaunchUrl", address.c_str());
+    } else {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to launch URL: %ls", L"DialogChild::LaunchUrl", address.c_str());
+    }
+    return 0;
+}

@@ -1,0 +1,131 @@
+#include "ui/nvui_graphics.h"
+
+#include <objidl.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace NvUI {
+namespace {
+
+using namespace Gdiplus::DllExports;
+
+const wchar_t* FaceForWeight(int weight)
+{
+    if (weight <= 200) {
+        return L"Segoe UI Light";
+    }
+    if (weight < 600) {
+        // The semilight face arrived with Windows 8.
+        return weight <= 300 && IsWindowsVersionOrLater(6, 2) ? L"Segoe UI Semilight" : L"Segoe UI";
+    }
+    return L"Segoe UI Semibold";
+}
+
+// Frees the stream when the last reference goes.
+struct StreamRelease {
+    void operator()(IStream* stream) const { stream->Release(); }
+};
+
+} // namespace
+
+bool IsWindowsVersionOrLater(DWORD major, DWORD minor)
+{
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    version.dwMajorVersion = major;
+    version.dwMinorVersion = minor;
+    version.wServicePackMajor = 0;
+    DWORDLONG condition = 0;
+    condition = ::VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
+    condition = ::VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
+    condition = ::VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+    return ::VerifyVersionInfoW(&version, VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR, condition) !=
+           FALSE;
+}
+
+int PointsToPixels(int points)
+{
+    const HDC screen = ::GetDC(nullptr);
+    const int pixels = ::MulDiv(points, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
+    ::ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+UniqueFont CreateUiFont(int points, int weight, unsigned styleBits)
+{
+    return UniqueFont(::CreateFontW(-PointsToPixels(points), 0, 0, 0, weight, (styleBits & FontItalic) != 0,
+                                    (styleBits & FontUnderline) != 0, (styleBits & FontStrikeOut) != 0, DEFAULT_CHARSET,
+                                    OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                    FF_SWISS | DEFAULT_PITCH, FaceForWeight(weight)));
+}
+
+Picture LoadImageResource(HINSTANCE instance, unsigned id, const wchar_t* type)
+{
+    const HRSRC resource = ::FindResourceW(instance, MAKEINTRESOURCEW(id), type);
+    if (resource == nullptr) {
+        return {};
+    }
+    const HGLOBAL loaded = ::LoadResource(instance, resource);
+    const void* bytes = loaded != nullptr ? ::LockResource(loaded) : nullptr;
+    const DWORD size = ::SizeofResource(instance, resource);
+    if (bytes == nullptr || size == 0) {
+        return {};
+    }
+    // The stream takes the block over and frees it on release.
+    const HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, size);
+    if (block == nullptr) {
+        return {};
+    }
+    void* copy = ::GlobalLock(block);
+    if (copy == nullptr) {
+        ::GlobalFree(block);
+        return {};
+    }
+    std::memcpy(copy, bytes, size);
+    ::GlobalUnlock(block);
+    IStream* rawStream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(block, TRUE, &rawStream))) {
+        ::GlobalFree(block);
+        return {};
+    }
+    const std::unique_ptr<IStream, StreamRelease> stream(rawStream);
+    Gdiplus::GpImage* image = nullptr;
+    if (GdipLoadImageFromStream(stream.get(), &image) != Gdiplus::Ok || image == nullptr) {
+        return {};
+    }
+    return Picture(image, [](Gdiplus::GpImage* owned) { GdipDisposeImage(owned); });
+}
+
+namespace GdiPlus {
+
+std::shared_ptr<Instance> Instance::Acquire()
+{
+    static std::mutex lock;
+    static std::weak_ptr<Instance> running;
+    const std::lock_guard<std::mutex> guard(lock);
+    std::shared_ptr<Instance> instance = running.lock();
+    if (!instance) {
+        instance.reset(new Instance());
+        running = instance;
+    }
+    return instance;
+}
+
+Instance::Instance()
+{
+    const Gdiplus::GdiplusStartupInput input(nullptr, FALSE, FALSE);
+    if (Gdiplus::GdiplusStartup(&m_token, &input, nullptr) != Gdiplus::Ok) {
+        m_token = 0;
+    }
+}
+
+Instance::~Instance()
+{
+    if (m_token != 0) {
+        Gdiplus::GdiplusShutdown(m_token);
+    }
+}
+
+} // namespace GdiPlus
+} // namespace NvUI

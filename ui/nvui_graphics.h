@@ -1,0 +1,77 @@
+#pragma once
+
+#include "platform/unique_resource.h"
+
+#include <windows.h>
+
+#include <gdiplus.h>
+
+#include <memory>
+
+namespace NvHandleTraits {
+inline void DeleteMemoryDc(HDC dc)
+{
+    ::DeleteDC(dc);
+}
+} // namespace NvHandleTraits
+
+using UniqueFont = UniqueResource<NvHandleTraits::NullIsInvalid<HFONT, NvHandleTraits::DeleteGdiObject>>;
+using UniqueBitmap = UniqueResource<NvHandleTraits::NullIsInvalid<HBITMAP, NvHandleTraits::DeleteGdiObject>>;
+using UniqueBrush = UniqueResource<NvHandleTraits::NullIsInvalid<HBRUSH, NvHandleTraits::DeleteGdiObject>>;
+using UniqueRegion = UniqueResource<NvHandleTraits::NullIsInvalid<HRGN, NvHandleTraits::DeleteGdiObject>>;
+using UniqueMemoryDc = UniqueResource<NvHandleTraits::NullIsInvalid<HDC, NvHandleTraits::DeleteMemoryDc>>;
+
+namespace NvUI {
+
+// The colours of the flat look.
+namespace Colors {
+constexpr COLORREF BrandBlue = RGB(0, 20, 160);
+constexpr COLORREF BrandBlueHover = RGB(0, 20, 140);
+constexpr COLORREF White = RGB(255, 255, 255);
+constexpr COLORREF Black = RGB(0, 0, 0);
+constexpr COLORREF Grey = RGB(191, 191, 191);
+constexpr COLORREF LightGrey = RGB(242, 242, 242);
+} // namespace Colors
+
+// Style bits of CreateUiFont.
+enum FontStyle : unsigned {
+    FontItalic = 1,
+    FontUnderline = 2,
+    FontStrikeOut = 4,
+};
+
+// A GDI+ picture, shared between whoever shows it; empty when it could not be loaded.
+using Picture = std::shared_ptr<Gdiplus::GpImage>;
+
+// Whether Windows is at least this version (VerifyVersionInfoW, service pack 0 or later).
+bool IsWindowsVersionOrLater(DWORD major, DWORD minor);
+
+// A "Segoe UI" face chosen by weight, sized in points for the screen's resolution.
+UniqueFont CreateUiFont(int points, int weight, unsigned styleBits);
+
+// Points converted to pixels of the screen, vertically.
+int PointsToPixels(int points);
+
+// A picture from a resource of the module (for example type "PNG"); empty on any failure.
+Picture LoadImageResource(HINSTANCE instance, unsigned id, const wchar_t* type);
+
+namespace GdiPlus {
+
+// Keeps GDI+ started while any shared reference to it lives.
+class Instance {
+public:
+    // The running instance, started on first use and again after the last reference went.
+    static std::shared_ptr<Instance> Acquire();
+
+    Instance(const Instance&) = delete;
+    Instance& operator=(const Instance&) = delete;
+    ~Instance();
+
+private:
+    Instance();
+
+    ULONG_PTR m_token = 0;
+};
+
+} // namespace GdiPlus
+} // namespace NvUI
