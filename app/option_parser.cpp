@@ -273,8 +273,17 @@ int32_t NvOptionParser::GetValueAsNumber(const std::wstring& name) const
     return static_cast<int32_t>(::_wtoi(option->value.c_str()));
 }
 
-std::vector<std::wstring> NvOptionParser::GetPositionalArguments() const { return m_state->positional; }
+std::vector<std::wstring> NvOptionParser::GetPositionalArguments() const
+{
+    return m_state->positional;
+}
 
-std::wstring NvOptionParser::GetErrorText() const { return m_state->errorText; }
+std::wstring NvOptionParser::GetErrorText() const
+{
+    return m_state->errorText;
+}
 
-void NvOptionParser::Reset() { m_state = std::make_unique<State>(); }
+void NvOptionParser::Reset()
+{
+    m_state = std::make_unique<State>();
+}

@@ -89,7 +89,10 @@ void UiTool::CleanUp()
     }
 }
 
-bool UiTool::IsStopRequested() { return ::WaitForSingleObject(m_stopEvent, 0) != WAIT_TIMEOUT; }
+bool UiTool::IsStopRequested()
+{
+    return ::WaitForSingleObject(m_stopEvent, 0) != WAIT_TIMEOUT;
+}
 
 bool UiTool::ShowTestUi()
 {
@@ -98,8 +101,8 @@ bool UiTool::ShowTestUi()
     }
     ProductList products;
     for (int n = 1; n <= 10; ++n) {
-        products.push_back(std::make_shared<TestProductConfig>(
-            L"id", L"Example product name " + std::to_wstring(n), (n - 1) % 3 == 0, false));
+        products.push_back(std::make_shared<TestProductConfig>(L"id", L"Example product name " + std::to_wstring(n),
+                                                               (n - 1) % 3 == 0, false));
     }
     if (m_gui->ShowSelect(products) != IGuiManager::Ok) {
         return false;
@@ -125,7 +128,10 @@ bool UiTool::CheckDebugCommands(int& exitCode)
     return false;
 }
 
-bool UiTool::HasAdministratorRights() { return IsAdministrator(); }
+bool UiTool::HasAdministratorRights()
+{
+    return IsAdministrator();
+}
 
 bool UiTool::CheckPrivileges(int& exitCode)
 {

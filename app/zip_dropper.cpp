@@ -1,8 +1,8 @@
 #include "app/zip_dropper.h"
 
-#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
+#include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 #include "resources/resource.h"
 
@@ -63,7 +63,10 @@ uLong ZCALLBACK ReadStream(voidpf, voidpf handle, void* buffer, uLong count)
     return n;
 }
 
-uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong) { return 0; }
+uLong ZCALLBACK WriteStream(voidpf, voidpf, const void*, uLong)
+{
+    return 0;
+}
 
 long ZCALLBACK TellStream(voidpf, voidpf handle)
 {
@@ -102,7 +105,10 @@ int ZCALLBACK CloseStream(voidpf, voidpf handle)
     return 0;
 }
 
-int ZCALLBACK StreamError(voidpf, voidpf) { return 0; }
+int ZCALLBACK StreamError(voidpf, voidpf)
+{
+    return 0;
+}
 
 bool WriteZipDataToFile(unzFile archive, HANDLE file, std::vector<char>& buffer)
 {
@@ -172,8 +178,7 @@ bool Extract(ArchiveSource& source, const std::wstring& target)
     }
     zlib_filefunc_def functions{OpenStream, ReadStream,  WriteStream, TellStream,
                                 SeekStream, CloseStream, StreamError, &source};
-    const unzFile archive =
-        ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions);
+    const unzFile archive = ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions);
     if (archive == nullptr) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open zip resource", kName);
         return false;

@@ -1,9 +1,9 @@
 #include "engine/lua_script.h"
 
 #include "engine/host_module.h"
-#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
+#include "platform/text_conversion.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "engine/product.h"
 
-#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/privilege.h"
+#include "platform/text_conversion.h"
 
 int32_t Product::GetPriority() const
 {

@@ -1,9 +1,9 @@
 #include "engine/host_module.h"
-#include "platform/text_conversion.h"
 #include "modules/lua_arguments.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/special_folders.h"
+#include "platform/text_conversion.h"
 
 #include <windows.h>
 

@@ -1,8 +1,8 @@
 #include "engine/host_module.h"
 #include "engine/status.h"
-#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
+#include "platform/text_conversion.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "platform/registry.h"
 
-#include "platform/text_conversion.h"
 #include "platform/ownership.h"
+#include "platform/text_conversion.h"
 
 #include <climits>
 #include <cstring>

@@ -54,4 +54,3 @@ private:
     std::wstring m_language;
     std::mutex m_lock;
 };
-

@@ -85,8 +85,8 @@ TEST_F(PageFlow, TestPagesNeedNoAdministratorAndShowTenProducts)
     Parse(L"tool.exe /testui");
     ToolWithoutAdministrator tool(&gui, &languageSelect, stopEvent.get());
     EXPECT_EQ(tool.Execute(), UiTool::ExitDone);
-    EXPECT_EQ(gui.pages, (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"message0", L"message2",
-                                                    L"message3"}));
+    EXPECT_EQ(gui.pages,
+              (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"message0", L"message2", L"message3"}));
     ASSERT_EQ(gui.shownProducts.size(), 10u);
     for (size_t i = 0; i < gui.shownProducts.size(); ++i) {
         const auto& product = gui.shownProducts[i];

@@ -3,9 +3,9 @@
 // access lists, files and open handles. Exit code 0 when every script ran to its end without an error.
 #include "engine/lua_script.h"
 #include "engine/status.h"
-#include "platform/text_conversion.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
+#include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
 #include <windows.h>

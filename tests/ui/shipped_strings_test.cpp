@@ -1,5 +1,5 @@
-#include "ui/settings.h"
 #include "platform/text_conversion.h"
+#include "ui/settings.h"
 
 #include "tests/ui/test_resources.h"
 
