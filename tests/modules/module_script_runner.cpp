@@ -25,18 +25,6 @@ std::wstring g_logFile;
 std::map<lua_Integer, UniqueFile> g_openFiles;
 lua_Integer g_nextFileId = 1;
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    std::string result(::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), static_cast<int>(result.size()), nullptr,
-                          nullptr);
-    return result;
-}
-
 std::wstring WideArgument(lua_State* state, int index)
 {
     size_t length = 0;
@@ -78,7 +66,7 @@ int LogText(lua_State* state)
     if (!text.empty() && text.front() == 0xFEFF) {
         text.erase(0, 1);
     }
-    const std::string utf8 = ToUtf8(text);
+    const std::string utf8 = WideToUtf8(text);
     lua_pushlstring(state, utf8.data(), utf8.size());
     return 1;
 }
@@ -167,7 +155,7 @@ int KeySddl(lua_State* state)
             text = static_cast<const wchar_t*>(converted.get());
         }
     }
-    const std::string utf8 = ToUtf8(text);
+    const std::string utf8 = WideToUtf8(text);
     lua_pushlstring(state, utf8.data(), utf8.size());
     return 1;
 }
@@ -242,7 +230,7 @@ int NewFolder(lua_State* state)
         MakePath(std::wstring(temp, length),
                  L"nv-module-tests-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(count++));
     CreateDirectoryChain(folder, nullptr);
-    const std::string utf8 = ToUtf8(folder);
+    const std::string utf8 = WideToUtf8(folder);
     lua_pushlstring(state, utf8.data(), utf8.size());
     return 1;
 }

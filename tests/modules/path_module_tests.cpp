@@ -108,8 +108,8 @@ TEST_F(PendingRenamesTest, RemovesTheOperationsWhoseSourceStartsWithThePrefix)
     };
     for (const Case& c : cases) {
         WritePending(PendingValue(kPairs));
-        EXPECT_EQ(Remove(c.prefix), std::to_string(kPairs.size() - c.kept.size())) << ToUtf8(c.prefix);
-        EXPECT_EQ(ReadPending(), PendingValue(c.kept)) << ToUtf8(c.prefix);
+        EXPECT_EQ(Remove(c.prefix), std::to_string(kPairs.size() - c.kept.size())) << WideToUtf8(c.prefix);
+        EXPECT_EQ(ReadPending(), PendingValue(c.kept)) << WideToUtf8(c.prefix);
     }
 }
 

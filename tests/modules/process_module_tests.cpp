@@ -57,7 +57,7 @@ protected:
         };
         for (const auto& [label, relative] : layout) {
             const std::wstring path = Path(relative);
-            ASSERT_TRUE(CopyInto(kProductProgram, path)) << ToUtf8(path);
+            ASSERT_TRUE(CopyInto(kProductProgram, path)) << WideToUtf8(path);
             m_paths[label] = path;
         }
     }
@@ -70,13 +70,13 @@ protected:
         std::map<std::wstring, std::unique_ptr<RunningProgram>> running;
         for (const auto& [label, path] : m_paths) {
             running[label] = std::make_unique<RunningProgram>(path);
-            EXPECT_TRUE(running[label]->Started()) << ToUtf8(path);
+            EXPECT_TRUE(running[label]->Started()) << WideToUtf8(path);
         }
         EXPECT_EQ(m_script.Run(chunk), expectedResult) << chunk;
         std::set<std::wstring> ended;
         for (const auto& [label, program] : running) {
             if (program->HasEnded(0)) {
-                EXPECT_EQ(program->ExitCode(), 0u) << ToUtf8(label) << " was ended with exit code 0";
+                EXPECT_EQ(program->ExitCode(), 0u) << WideToUtf8(label) << " was ended with exit code 0";
                 ended.insert(label);
             }
         }
@@ -122,7 +122,7 @@ TEST_F(TerminateTest, LogsEachTerminationAndNothingWithoutAMatch)
     const LogWindow log;
     EndedBy("return Process.TerminateByPath(" + LuaString(m_paths[L"helper"]) + ")");
     EXPECT_TRUE(log.Contains("Lua::Process::TerminateProcesses: Terminating process [")) << log.Text();
-    EXPECT_TRUE(log.Contains("] '" + ToUtf8(m_paths[L"helper"]) + "'\r\n")) << log.Text();
+    EXPECT_TRUE(log.Contains("] '" + WideToUtf8(m_paths[L"helper"]) + "'\r\n")) << log.Text();
 }
 
 // The tool may be started from inside the folder that a script clears; it must not end itself.
@@ -139,7 +139,7 @@ TEST_F(TerminateTest, NeverEndsItsOwnProcess)
               std::set<std::wstring>{L"own-name"});
     EXPECT_EQ(EndedBy("return Process.TerminateAllFromPath(" + LuaString(folder) + ")"), std::set<std::wstring>{});
     EXPECT_TRUE(log.Contains("Lua::Process::TerminateProcesses: Not terminating own process [" +
-                             std::to_string(::GetCurrentProcessId()) + "] '" + ToUtf8(OwnPath()) + "'"))
+                             std::to_string(::GetCurrentProcessId()) + "] '" + WideToUtf8(OwnPath()) + "'"))
         << log.Text();
 }
 

@@ -3,6 +3,7 @@
 #include "engine/host_module.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
+#include "platform/text_conversion.h"
 
 #include <gtest/gtest.h>
 
@@ -74,7 +75,7 @@ void WaitUntilModulesReadable(DWORD processId)
 std::string ReadLog()
 {
     NvQorLogging::FlushLog();
-    return ToUtf8(ReadUtf16File(LogFilePath()));
+    return WideToUtf8(ReadUtf16File(LogFilePath()));
 }
 
 } // namespace
@@ -132,22 +133,10 @@ TempFolder::~TempFolder()
     std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int length = static_cast<int>(text.size());
-    std::string result(::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, result.data(), static_cast<int>(result.size()), nullptr,
-                          nullptr);
-    return result;
-}
-
 std::string LuaString(const std::wstring& text)
 {
     std::string literal = "\"";
-    for (const char c : ToUtf8(text)) {
+    for (const char c : WideToUtf8(text)) {
         if (c == '\\' || c == '"') {
             literal += '\\';
         }
@@ -234,7 +223,7 @@ TestService::TestService(const std::wstring& name, const std::wstring& dependsOn
         ::CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                          SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr,
                          dependencies.empty() ? nullptr : dependencies.c_str(), nullptr, nullptr));
-    EXPECT_TRUE(service) << "CreateService " << ToUtf8(name) << ": " << ::GetLastError();
+    EXPECT_TRUE(service) << "CreateService " << WideToUtf8(name) << ": " << ::GetLastError();
 }
 
 TestService::~TestService()

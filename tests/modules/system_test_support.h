@@ -1,6 +1,8 @@
 #pragma once
+
 // Shared pieces of the Process, Service, Win32Driver and Path module tests: a Lua state with the host
 // modules, the test program's log, temporary folders and the paths of the programs built for the tests.
+#include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
 #include <lua.hpp>
@@ -50,7 +52,6 @@ private:
     std::wstring m_path;
 };
 
-std::string ToUtf8(const std::wstring& text);
 // A Lua string literal holding the text.
 std::string LuaString(const std::wstring& text);
 // A build-tree path handed over by CMake, as Wine's drive Z: shows it.

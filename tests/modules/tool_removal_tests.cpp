@@ -60,7 +60,7 @@ TEST(ToolRemoval, EndsTheProductsProcessesAndServicesButNotItself)
     for (const auto& [path, ended] : programs) {
         ASSERT_TRUE(CopyInto(BuildPath(NV_PRODUCT_PROGRAM), path));
         running[path] = std::make_unique<RunningProgram>(path);
-        ASSERT_TRUE(running[path]->Started()) << ToUtf8(path);
+        ASSERT_TRUE(running[path]->Started()) << WideToUtf8(path);
     }
     TestService main(L"NvToolMain");
     TestService dependent(L"NvToolDependent", L"NvToolMain");
@@ -77,13 +77,13 @@ TEST(ToolRemoval, EndsTheProductsProcessesAndServicesButNotItself)
     EXPECT_EQ(RunAndWait(tool, L"/silent \"/scripts=" + BuildPath(NV_TOOL_SCRIPTS) + L"\""), 0);
     EXPECT_EQ(ReadFile(evidence), "true\ntrue\ntrue\ntrue\ntrue\ntrue\ntrue\ntrue\n");
     for (const auto& [path, ended] : programs) {
-        EXPECT_EQ(running[path]->HasEnded(0), ended) << ToUtf8(path);
+        EXPECT_EQ(running[path]->HasEnded(0), ended) << WideToUtf8(path);
     }
     EXPECT_FALSE(main.Exists());
     EXPECT_FALSE(dependent.Exists());
-    const std::string log = ToUtf8(ReadUtf16File(toolLog));
+    const std::string log = WideToUtf8(ReadUtf16File(toolLog));
     EXPECT_NE(log.find("Lua::Process::TerminateProcesses: Not terminating own process ["), std::string::npos) << log;
-    EXPECT_NE(log.find("] '" + ToUtf8(tool) + "'"), std::string::npos) << log;
+    EXPECT_NE(log.find("] '" + WideToUtf8(tool) + "'"), std::string::npos) << log;
 }
 
 } // namespace
