@@ -4,6 +4,8 @@
 #   nv_tool ARGS            run build/UninstallationTool.exe
 #   nv_tool_log             the tool's log file as UTF-8 text
 #   nv_check DESCRIPTION COMMAND...   count a failed check, print what failed, go on
+#   nv_wait_for SECONDS DESCRIPTION COMMAND...   poll COMMAND until it succeeds; after SECONDS print what was
+#                           awaited and what COMMAND printed last, and return 1
 #   nv_finish               exit non-zero when a check failed
 set -uo pipefail
 
@@ -40,6 +42,22 @@ nv_check() {
         echo "FAILED: $description"
         nv_failures=$((nv_failures + 1))
     fi
+}
+
+nv_wait_for() {
+    local seconds=$1 description=$2 seen
+    shift 2
+    local deadline=$((SECONDS + seconds))
+    while :; do
+        if seen=$("$@" 2>&1); then
+            return 0
+        fi
+        if [ "$SECONDS" -ge "$deadline" ]; then
+            echo "timed out after ${seconds}s waiting for: $description; last seen: ${seen:-<nothing>}" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
 }
 
 nv_finish() {
