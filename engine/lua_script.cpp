@@ -4,9 +4,13 @@
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "platform/unique_resource.h"
+
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -38,24 +42,185 @@ int RefuseExit(lua_State* state)
     return luaL_error(state, "os.exit is not available to scripts");
 }
 
+// debug.sethook would let a script switch off the hook that enforces its time limit.
+int RefuseSetHook(lua_State* state)
+{
+    return luaL_error(state, "debug.sethook is not available to scripts");
+}
+
+// The whole file, through the wide file API. False with the reason in `error`.
+bool ReadScriptFile(const std::wstring& path, std::string& text, DWORD& error)
+{
+    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (!file || !::GetFileSizeEx(file.get(), &size)) {
+        error = ::GetLastError();
+        return false;
+    }
+    // A script larger than a state may hold could never load.
+    if (static_cast<unsigned long long>(size.QuadPart) > LuaScript::kMemoryLimit) {
+        error = ERROR_FILE_TOO_LARGE;
+        return false;
+    }
+    text.resize(static_cast<size_t>(size.QuadPart));
+    size_t done = 0;
+    while (done < text.size()) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &read, nullptr)) {
+            error = ::GetLastError();
+            return false;
+        }
+        if (read == 0) {
+            break; // the file shrank while it was read
+        }
+        done += read;
+    }
+    text.resize(done);
+    return true;
+}
+
+// Loads file text as luaL_loadfilex would: a UTF-8 byte order mark and a first line starting with '#' are
+// skipped (the line's end stays, so line numbers do not move), and only source text is accepted, because the
+// interpreter does not verify precompiled chunks and a damaged one can crash it.
+int LoadScriptText(lua_State* state, std::string_view text, const std::string& chunkName)
+{
+    constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+    if (text.substr(0, byteOrderMark.size()) == byteOrderMark) {
+        text.remove_prefix(byteOrderMark.size());
+    }
+    if (!text.empty() && text.front() == '#') {
+        const size_t lineEnd = text.find('\n');
+        text.remove_prefix(lineEnd == std::string_view::npos ? text.size() : lineEnd);
+    }
+    return luaL_loadbufferx(state, text.data(), text.size(), chunkName.c_str(), "t");
+}
+
+// Reads and loads one script file; on failure the error message is on the stack. `chunkName` is the name
+// the script is known by in error messages and log lines.
+int LoadScriptFile(lua_State* state, const std::wstring& path, const std::string& chunkName)
+{
+    std::string text;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadScriptFile(path, text, error)) {
+        lua_pushfstring(state, "cannot read %s: error %d", chunkName.c_str() + 1, static_cast<int>(error));
+        return LUA_ERRFILE;
+    }
+    return LoadScriptText(state, text, chunkName);
+}
+
+// Lua marks the chunk name of a file with '@'.
+std::string ChunkName(std::wstring_view fileName)
+{
+    std::string name = "@";
+    name += WideToUtf8(fileName);
+    return name;
+}
+
+// A module name of require is a dotted path below the script folder: "a.b" is the file a\b.lua. Names that
+// could reach outside the folder or do not name a file are refused.
+std::wstring ModuleFileName(std::string_view name)
+{
+    std::wstring file = Utf8ToWide(name);
+    bool componentStart = true;
+    for (wchar_t& c : file) {
+        if (c == L'.') {
+            if (componentStart) {
+                return {};
+            }
+            c = L'\\';
+            componentStart = true;
+            continue;
+        }
+        if (c < L' ' || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) {
+            return {};
+        }
+        componentStart = false;
+    }
+    return file.empty() || componentStart ? std::wstring() : file + L".lua";
+}
+
+std::wstring FolderOfSearcher(lua_State* state)
+{
+    size_t bytes = 0;
+    const char* folder = lua_tolstring(state, lua_upvalueindex(1), &bytes);
+    std::wstring path(bytes / sizeof(wchar_t), L'\0');
+    std::memcpy(path.data(), folder, path.size() * sizeof(wchar_t));
+    return path;
+}
+
+// Pushes the module's loaded chunk and its file name (LUA_OK) or a message: LUA_ERRFILE when the module is
+// not there, another status when its file does not load.
+int LoadModule(lua_State* state, std::string_view name)
+{
+    const std::wstring file = ModuleFileName(name);
+    if (file.empty()) {
+        lua_pushliteral(state, "not a module name of the script folder");
+        return LUA_ERRFILE;
+    }
+    const std::string chunkName = ChunkName(file);
+    const int status = LoadScriptFile(state, MakePath(FolderOfSearcher(state), file), chunkName);
+    if (status == LUA_OK) {
+        lua_pushstring(state, chunkName.c_str() + 1);
+    }
+    return status;
+}
+
+// require's searcher after the preload table, in place of Lua's path searchers: a module is a file of the
+// script's own folder (upvalue 1, as UTF-16 bytes), read by wide path, so any folder name works, ';' included.
+int SearchScriptFolder(lua_State* state)
+{
+    size_t length = 0;
+    const char* name = luaL_checklstring(state, 1, &length);
+    switch (LoadModule(state, std::string_view(name, length))) {
+    case LUA_OK:
+        return 2;
+    case LUA_ERRFILE:
+        lua_pushfstring(state, "\n\t%s", lua_tostring(state, -1));
+        return 1;
+    default:
+        return luaL_error(state, "error loading module '%s':\n\t%s", name, lua_tostring(state, -1));
+    }
+}
+
+struct StateSetup {
+    const std::wstring* directory;
+    ScriptClock* clock;
+};
+
 // Runs under lua_pcall so that a lack of memory while preparing the state is an error status, not a panic.
-// Argument 1: the script directory (light userdata, ANSI), or null to keep the default search paths.
+// Argument 1: the StateSetup (light userdata).
 int PrepareState(lua_State* state)
 {
-    const auto* directory = static_cast<const char*>(lua_touserdata(state, 1));
+    const auto& setup = *static_cast<const StateSetup*>(lua_touserdata(state, 1));
+    setup.clock->Install(state);
     luaL_openlibs(state);
     lua_getglobal(state, "os");
     lua_pushcfunction(state, RefuseExit);
     lua_setfield(state, -2, "exit");
-    lua_pop(state, 1);
-    if (directory != nullptr) {
-        lua_getglobal(state, "package");
-        lua_pushfstring(state, "%s\\?.lua", directory);
-        lua_setfield(state, -2, "path");
-        lua_pushfstring(state, "%s\\?.dll", directory);
-        lua_setfield(state, -2, "cpath");
-        lua_pop(state, 1);
+    lua_getglobal(state, "debug");
+    lua_pushcfunction(state, RefuseSetHook);
+    lua_setfield(state, -2, "sethook");
+    lua_pop(state, 2);
+
+    // Lua's own searchers open files by narrow path in the ANSI code page; only the preload table and
+    // the script folder searcher remain, and the search paths are left empty so nothing else looks.
+    lua_getglobal(state, "package");
+    lua_pushliteral(state, "");
+    lua_setfield(state, -2, "path");
+    lua_pushliteral(state, "");
+    lua_setfield(state, -2, "cpath");
+    lua_getfield(state, -1, "searchers");
+    lua_pushlstring(state, reinterpret_cast<const char*>(setup.directory->data()),
+                    setup.directory->size() * sizeof(wchar_t));
+    lua_pushcclosure(state, SearchScriptFolder, 1);
+    lua_rawseti(state, -2, 2);
+    for (lua_Integer extra = luaL_len(state, -1); extra > 2; --extra) {
+        lua_pushnil(state);
+        lua_rawseti(state, -2, extra);
     }
+    lua_pop(state, 2);
+
     RegisterHostModules(state);
     return 0;
 }
@@ -73,29 +238,29 @@ int ConvertToString(lua_State* state)
     return 1;
 }
 
-// A log line holds at most 65535 characters and a longer one is lost whole, so script texts are cut short.
 constexpr size_t kMaxLoggedText = 4096;
 
-std::string ClipForLog(std::string_view text)
+template <typename Char> std::basic_string<Char> Clip(std::basic_string_view<Char> text, const Char* mark)
 {
-    return text.size() <= kMaxLoggedText ? std::string(text) : std::string(text.substr(0, kMaxLoggedText)) + "...";
+    return text.size() <= kMaxLoggedText ? std::basic_string<Char>(text)
+                                         : std::basic_string<Char>(text.substr(0, kMaxLoggedText)) + mark;
 }
 
-bool ScriptDirectory(const std::string& scriptPath, std::string& directory)
+// A bare file name is found in the current directory; an empty directory would search the drive root.
+std::wstring ScriptDirectory(const std::wstring& scriptPath, std::wstring& name)
 {
-    std::wstring wideDirectory;
-    std::wstring name;
-    if (!SplitPath(AnsiToWide(scriptPath), wideDirectory, name)) {
-        return false;
+    std::wstring directory;
+    if (!SplitPath(scriptPath, directory, name)) {
+        name = scriptPath;
     }
-    // A bare file name is found in the current directory; an empty directory would search the drive root.
-    directory = wideDirectory.empty() ? "." : WideToAnsi(wideDirectory);
-    return true;
+    return directory.empty() ? L"." : directory;
 }
 
 } // namespace
 
-LuaScript::LuaScript(std::string scriptPath) : m_scriptPath(std::move(scriptPath)) {}
+LuaScript::TimeLimits LuaScript::s_limits;
+
+LuaScript::LuaScript(std::wstring scriptPath) : m_scriptPath(std::move(scriptPath)) {}
 
 LuaScript::~LuaScript()
 {
@@ -115,10 +280,11 @@ bool LuaScript::InitializeLuaState()
     m_allocated = static_cast<size_t>(lua_gc(state, LUA_GCCOUNT, 0)) * 1024 + lua_gc(state, LUA_GCCOUNTB, 0);
     lua_setallocf(state, LimitedAlloc, &m_allocated);
 
-    std::string directory;
-    const bool split = ScriptDirectory(m_scriptPath, directory);
+    std::wstring name;
+    const std::wstring directory = ScriptDirectory(m_scriptPath, name);
+    StateSetup setup{&directory, &m_clock};
     lua_pushcfunction(state, PrepareState);
-    lua_pushlightuserdata(state, split ? directory.data() : nullptr);
+    lua_pushlightuserdata(state, &setup);
     if (lua_pcall(state, 1, 0, 0) != LUA_OK) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", L"LuaScript::InitializeLuaState");
         m_state.reset();
@@ -134,8 +300,11 @@ bool LuaScript::Initialize()
         return false;
     }
     lua_State* state = m_state.get();
-    // Source text only: the interpreter does not verify precompiled chunks, and a damaged one can crash it.
-    int status = luaL_loadfilex(state, m_scriptPath.c_str(), "t");
+    std::wstring name;
+    ScriptDirectory(m_scriptPath, name);
+    // The main chunk runs the script's top level and its require calls, which may loop as well.
+    const ScriptClock::Limit limit(state, s_limits.detection, "main chunk");
+    int status = LoadScriptFile(state, m_scriptPath, ChunkName(name));
     if (status == LUA_OK) {
         status = lua_pcall(state, 0, 0, 0);
     }
@@ -143,7 +312,7 @@ bool LuaScript::Initialize()
         return true;
     }
     const std::string error = ClipForLog(GetTopString());
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%S' failed with %d. Error: %hs", L"LuaScript::Initialize",
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%s' failed with %d. Error: %hs", L"LuaScript::Initialize",
                m_scriptPath.c_str(), status, error.c_str());
     DumpLuaStack(state);
     return false;
@@ -226,4 +395,14 @@ std::string FormatLuaStack(lua_State* state)
 void DumpLuaStack(lua_State* state)
 {
     NV_QOR_LOG(NvQorLogging::Error, L"*** LUA STACK: ***\r\n%S", FormatLuaStack(state).c_str());
+}
+
+std::string ClipForLog(std::string_view text)
+{
+    return Clip(text, "...");
+}
+
+std::wstring ClipForLog(std::wstring_view text)
+{
+    return Clip(text, L"...");
 }

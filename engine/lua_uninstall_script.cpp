@@ -4,6 +4,8 @@
 #include "logging/nv_qor_log.h"
 #include "platform/text_conversion.h"
 
+#include <cstring>
+
 bool LuaUninstallScript::Initialize()
 {
     const bool loaded = LuaScript::Initialize();
@@ -23,7 +25,7 @@ bool LuaUninstallScript::IsValidScript()
     if (IsGlobalFunction("GetProductId") && IsGlobalFunction("DetectProduct") && IsGlobalFunction("CleanupProduct")) {
         return true;
     }
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: '%S' is not a valid uninstall script, treating it as library",
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: '%s' is not a valid uninstall script, treating it as library",
                L"LuaUninstallScript::IsValidScript", ScriptPath().c_str());
     return false;
 }
@@ -54,6 +56,9 @@ bool LuaUninstallScript::CallLuaFunction(const char* name)
     if (state == nullptr) {
         return false;
     }
+    // The lookup is limited too: a script may give its globals an __index that never returns.
+    const ScriptClock::Limit limit(
+        state, std::strcmp(name, "CleanupProduct") == 0 ? Limits().cleanup : Limits().detection, name);
     int status = PushGlobal(name);
     if (status == LUA_OK && lua_type(state, -1) != LUA_TFUNCTION) {
         lua_pop(state, 1);
@@ -82,6 +87,7 @@ bool LuaUninstallScript::IsGlobalFunction(const char* name)
         return false;
     }
     // A lookup that raises an error (a strict __index on the globals) means the function is not there.
+    const ScriptClock::Limit limit(state, Limits().detection, name);
     const bool found = PushGlobal(name) == LUA_OK && lua_type(state, -1) == LUA_TFUNCTION;
     lua_pop(state, 1);
     return found;

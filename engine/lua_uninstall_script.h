@@ -23,7 +23,8 @@ public:
     virtual std::wstring GetProductDisplayName();
     virtual int32_t GetPriority() const { return m_priority; }
 
-    // Calls the global function `name` with no arguments, protected. True leaves its one result on top of
+    // Calls the global function `name` with no arguments, protected and within its time limit (the clean-up
+    // limit for CleanupProduct, the detection limit for the others). True leaves its one result on top of
     // the stack; a missing function or a Lua error gives false, and an error also marks the run as failed.
     bool CallLuaFunction(const char* name);
 

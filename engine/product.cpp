@@ -2,7 +2,6 @@
 
 #include "logging/nv_qor_log.h"
 #include "platform/privilege.h"
-#include "platform/text_conversion.h"
 
 int32_t Product::GetPriority() const
 {
@@ -11,8 +10,9 @@ int32_t Product::GetPriority() const
 
 bool Product::Load(const std::wstring& scriptPath)
 {
-    m_script = std::make_unique<LuaUninstallScript>(WideToAnsi(scriptPath));
-    if (!m_script->Initialize() || !m_script->IsValidScript()) {
+    m_script = std::make_unique<LuaUninstallScript>(scriptPath);
+    m_loadFailed = !m_script->Initialize();
+    if (m_loadFailed || !m_script->IsValidScript()) {
         return false;
     }
     m_id = m_script->GetProductId();

@@ -19,6 +19,8 @@ public:
 
     // Loads the script and reads the product from it; false for a script that fails or is only a library.
     virtual bool Load(const std::wstring& scriptPath);
+    // After a false Load: the file did not load (a broken bundle) rather than being a library.
+    bool LoadFailed() const { return m_loadFailed; }
     // Runs the script's clean-up with the ownership and restore privileges enabled.
     virtual bool Remove();
     virtual std::wstring GetScriptName() const { return m_scriptName; }
@@ -29,5 +31,6 @@ private:
     std::wstring m_scriptName;
     bool m_detected = false;
     bool m_selected = false;
+    bool m_loadFailed = false;
     std::unique_ptr<LuaUninstallScript> m_script;
 };

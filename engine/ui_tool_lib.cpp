@@ -7,6 +7,19 @@
 #include "platform/unique_resource.h"
 
 #include <algorithm>
+#include <cwchar>
+
+namespace {
+
+// The file system also matches "*.lua" against short names and lets a three-letter extension match longer
+// ones, so a.lua_old, a.lua~ and a.luac come back from that search; only ".lua" itself names a script.
+bool HasScriptExtension(const wchar_t* name)
+{
+    const wchar_t* extension = std::wcsrchr(name, L'.');
+    return extension != nullptr && ::_wcsicmp(extension, L".lua") == 0;
+}
+
+} // namespace
 
 std::vector<std::wstring> UiToolLib::ListScripts() const
 {
@@ -20,7 +33,7 @@ std::vector<std::wstring> UiToolLib::ListScripts() const
         return paths;
     }
     do {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && HasScriptExtension(data.cFileName)) {
             paths.push_back(MakePath(m_scriptDirectory, data.cFileName));
         }
     } while (::FindNextFileW(search.get(), &data));
@@ -31,6 +44,7 @@ void UiToolLib::DetectProducts(ProductList& products)
 {
     Status::Instance().Reset();
     products.clear();
+    m_unloadedScripts.clear();
     const std::vector<std::wstring> paths = ListScripts();
     if (paths.empty()) {
         NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not find any scripts from %s", L"UiToolLib::DetectProducts",
@@ -41,6 +55,10 @@ void UiToolLib::DetectProducts(ProductList& products)
         auto product = std::make_shared<Product>();
         if (product->Load(path)) {
             products.push_back(std::move(product));
+        } else if (product->LoadFailed()) {
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Script '%s' failed to load", L"UiToolLib::DetectProducts",
+                       path.c_str());
+            m_unloadedScripts.push_back(path);
         }
     }
     // Stable: products of equal priority are removed in the order in which their files were listed.
@@ -53,13 +71,23 @@ UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products)
     Status::Instance().Reset();
     for (const auto& entry : products) {
         auto* product = dynamic_cast<Product*>(entry.get());
-        if (product == nullptr || !product->IsSelected()) {
-            continue;
+        if (product != nullptr && product->IsSelected()) {
+            RemoveProduct(*product);
         }
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing product: %s (%s)", L"UiToolLib::RemoveProducts",
-                   product->GetId().c_str(), product->GetDisplayName().c_str());
-        product->Remove();
+    }
+    // The products that did load have been removed; those that did not may still be on the machine.
+    for (const std::wstring& path : m_unloadedScripts) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed, script '%s' did not load", L"UiToolLib::RemoveProducts",
+                   path.c_str());
+        Status::Instance().SetFailed();
     }
     const Status& status = Status::Instance();
     return status.IsFailed() ? Failed : status.IsRebootNeeded() ? DoneRebootNeeded : Done;
+}
+
+void UiToolLib::RemoveProduct(Product& product)
+{
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing product: %s (%s)", L"UiToolLib::RemoveProducts",
+               ClipForLog(product.GetId()).c_str(), ClipForLog(product.GetDisplayName()).c_str());
+    product.Remove();
 }

@@ -53,14 +53,17 @@ bool GetAllPendingPairs(Win32RegistryForTools& registry, std::vector<PendingPair
     return true;
 }
 
-// The prefix matches where it starts the source, in plain or in NT form; the comparison is exact.
+// The prefix matches where it starts the source, in plain form or after the NT lead, and only up to a
+// whole path component: C:\A takes C:\A and C:\A\x.dll but not C:\AB\x.dll. The comparison is exact.
 bool SourceHasPrefix(const std::wstring& source, const std::wstring& prefix)
 {
-    if (prefix.empty()) {
-        return true;
-    }
     const size_t found = source.find(prefix);
-    return found == 0 || found == kNtLeadLength;
+    const bool atStart = found == 0 || (found == kNtLeadLength && source.compare(0, kNtLeadLength, L"\\??\\") == 0);
+    if (!atStart) {
+        return false;
+    }
+    const size_t end = found + prefix.size();
+    return end == source.size() || source[end] == L'\\' || prefix.back() == L'\\';
 }
 
 size_t RemoveByPrefix(std::vector<PendingPair>& pairs, const std::wstring& prefix)
@@ -101,10 +104,10 @@ std::wstring JoinPairs(const std::vector<PendingPair>& pairs)
 int RemoveFromPendingOperation(lua_State* state)
 {
     const std::wstring prefix = CheckWideString(state, 1);
-    // An empty prefix drops every pending operation of the machine, so a prefix that is empty only because
-    // its text is not valid UTF-8 must not be taken as one.
-    if (prefix.empty() && lua_rawlen(state, 1) != 0) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Prefix is not valid UTF-8", kRemoveLogName);
+    // An empty prefix would match every pending operation of the machine, other programs' included.
+    if (prefix.empty()) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: %s", kRemoveLogName,
+                   lua_rawlen(state, 1) != 0 ? L"Prefix is not valid UTF-8" : L"Prefix is empty");
         return 0;
     }
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Got prefix to remove: '%s'", kRemoveLogName, prefix.c_str());

@@ -3,6 +3,7 @@
 #include "modules/lua_arguments.h"
 #include "platform/paths.h"
 #include "platform/privilege.h"
+#include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -160,24 +162,16 @@ int TerminateByNameMask(lua_State* state)
 
 // The optional arguments after the program path, read strictly in order: the first one that is not given
 // ends the reading, so it and every later one keep their defaults even when a later position holds a value.
+// Only views and integers are read, so a wrong type raises its error before any C++ object exists.
 class OptionalArguments {
 public:
     OptionalArguments(lua_State* state, int firstIndex) : m_state(state), m_index(firstIndex) {}
 
-    void Read(std::wstring& value)
-    {
-        if (NextIsGiven()) {
-            value = CheckWideString(m_state, m_index);
-        }
-        ++m_index;
-    }
+    std::string_view String() { return NextIsGiven() ? CheckUtf8(m_state, m_index++) : std::string_view(); }
     // Only the low 32 bits count, as an unsigned value: -1 becomes INFINITE.
-    void Read(DWORD& value)
+    DWORD Integer(DWORD fallback)
     {
-        if (NextIsGiven()) {
-            value = static_cast<DWORD>(CheckInt32(m_state, m_index));
-        }
-        ++m_index;
+        return NextIsGiven() ? static_cast<DWORD>(CheckInt32(m_state, m_index++)) : fallback;
     }
 
 private:
@@ -193,10 +187,17 @@ private:
 };
 
 struct ProgramLaunch {
+    ProgramLaunch(std::string_view path, std::string_view arguments, DWORD waitMs, DWORD flags,
+                  std::string_view workingFolder)
+        : path(Utf8ToWide(path)), arguments(Utf8ToWide(arguments)), waitMs(waitMs), flags(flags),
+          workingFolder(Utf8ToWide(workingFolder))
+    {
+    }
+
     std::wstring path;
     std::wstring arguments;
-    DWORD waitMs = kDefaultWaitMs;
-    DWORD flags = kDefaultCreationFlags;
+    DWORD waitMs;
+    DWORD flags;
     std::wstring workingFolder;
 };
 
@@ -265,27 +266,23 @@ bool Start(const ProgramLaunch& launch)
 
 int StartProcessAndWaitForCompletion(lua_State* state)
 {
-    ProgramLaunch launch;
-    launch.path = CheckWideString(state, 1);
+    const std::string_view path = CheckUtf8(state, 1);
     OptionalArguments optional(state, 2);
-    optional.Read(launch.arguments);
-    optional.Read(launch.waitMs);
-    optional.Read(launch.flags);
-    optional.Read(launch.workingFolder);
-    lua_pushboolean(state, RunToCompletion(launch));
-    return 1;
+    const std::string_view arguments = optional.String();
+    const DWORD waitMs = optional.Integer(kDefaultWaitMs);
+    const DWORD flags = optional.Integer(kDefaultCreationFlags);
+    const std::string_view workingFolder = optional.String();
+    return PushBoolean(state, RunToCompletion(ProgramLaunch(path, arguments, waitMs, flags, workingFolder)));
 }
 
 int StartProcess(lua_State* state)
 {
-    ProgramLaunch launch;
-    launch.path = CheckWideString(state, 1);
+    const std::string_view path = CheckUtf8(state, 1);
     OptionalArguments optional(state, 2);
-    optional.Read(launch.arguments);
-    optional.Read(launch.flags);
-    optional.Read(launch.workingFolder);
-    lua_pushboolean(state, Start(launch));
-    return 1;
+    const std::string_view arguments = optional.String();
+    const DWORD flags = optional.Integer(kDefaultCreationFlags);
+    const std::string_view workingFolder = optional.String();
+    return PushBoolean(state, Start(ProgramLaunch(path, arguments, kDefaultWaitMs, flags, workingFolder)));
 }
 
 const luaL_Reg kProcessFunctions[] = {

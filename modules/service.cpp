@@ -13,12 +13,24 @@ namespace {
 constexpr DWORD kStopTimeoutMs = 120000;
 constexpr wchar_t kServicesKey[] = L"SYSTEM\\CurrentControlSet\\Services\\";
 
+// A name that no service can have (empty, or with a backslash) names no service either.
+bool IsAbsent(DWORD openError)
+{
+    return openError == ERROR_SERVICE_DOES_NOT_EXIST || openError == ERROR_INVALID_NAME;
+}
+
 bool StopService(const std::wstring& name)
 {
     NvService service(name, false);
-    // A service that is not there, or that this account may not open, is nothing to stop.
+    // A service that is not there is nothing to stop; one that may not be opened (a self-protected service
+    // denying the administrator) keeps running, so the stop has failed.
     if (!service.IsOpen()) {
-        return true;
+        if (IsAbsent(service.LastError())) {
+            return true;
+        }
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open service '%s': %lu", L"Lua::Service::Stop", name.c_str(),
+                   service.LastError());
+        return false;
     }
     if (!service.Stop(kStopTimeoutMs)) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Service '%s' stop failed: %lu", L"Lua::Service::Stop", name.c_str(),

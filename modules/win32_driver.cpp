@@ -1,6 +1,7 @@
 #include "engine/host_module.h"
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
+#include "platform/text_conversion.h"
 #include "platform/unique_device_info.h"
 
 #include <windows.h>
@@ -132,10 +133,9 @@ bool UninstallDevices(const std::wstring& manufacturer, const std::wstring& hard
 
 int UninstallOemDriversByManufacturerAndName(lua_State* state)
 {
-    const std::wstring manufacturer = CheckWideString(state, 1);
-    const std::wstring hardwareId = CheckWideString(state, 2);
-    lua_pushboolean(state, UninstallDevices(manufacturer, hardwareId));
-    return 1;
+    const std::string_view manufacturer = CheckUtf8(state, 1);
+    const std::string_view hardwareId = CheckUtf8(state, 2);
+    return PushBoolean(state, UninstallDevices(Utf8ToWide(manufacturer), Utf8ToWide(hardwareId)));
 }
 
 const luaL_Reg kWin32DriverFunctions[] = {

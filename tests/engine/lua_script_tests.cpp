@@ -15,9 +15,10 @@ public:
     using LuaScript::State;
 };
 
+// The tests' temporary paths are ASCII.
 std::string Narrow(const std::wstring& path)
 {
-    return WideToAnsi(path);
+    return std::string(path.begin(), path.end());
 }
 
 TEST(LuaStackDump, ShowsEachValueByTypeFollowedByTwoBlanks)
@@ -47,7 +48,7 @@ TEST(LuaStackDump, ShowsEachValueByTypeFollowedByTwoBlanks)
          "nil  table  function  false  -2.500000  ''  "},
     };
     for (const auto& c : cases) {
-        TestScript script("dump.lua");
+        TestScript script(L"dump.lua");
         ASSERT_TRUE(script.InitializeLuaState());
         c.push(script.State());
         const int top = lua_gettop(script.State());
@@ -80,7 +81,7 @@ TEST(LuaScriptLoad, BadScriptsFailCleanly)
     };
     for (const auto& c : cases) {
         ScriptFolder folder;
-        TestScript script(Narrow(folder.Write(L"bad.lua", c.source)));
+        TestScript script(folder.Write(L"bad.lua", c.source));
         EXPECT_FALSE(script.Initialize()) << c.what;
         ASSERT_TRUE(script.IsValid()) << c.what;
         EXPECT_NE(script.GetTopString().find(c.errorPart), std::string::npos)
@@ -93,7 +94,7 @@ TEST(LuaScriptLoad, HugeErrorStaysWholeOnTheStackAndIsCutInTheLog)
 {
     LogCapture log(L"HugeError");
     ScriptFolder folder;
-    TestScript script(Narrow(folder.Write(L"huge.lua", "error(string.rep('x', 50 * 1024 * 1024))")));
+    TestScript script(folder.Write(L"huge.lua", "error(string.rep('x', 50 * 1024 * 1024))"));
     EXPECT_FALSE(script.Initialize());
     EXPECT_GT(script.GetTopString().size(), size_t{50} * 1024 * 1024);
     const std::string text = log.Text();
@@ -118,10 +119,11 @@ TEST(LuaScriptLoad, LogsStatusErrorTextAndStackDump)
     };
     for (const auto& c : cases) {
         ScriptFolder folder;
-        const std::string path = Narrow(folder.Write(L"failing.lua", c.source));
+        const std::wstring path = folder.Write(L"failing.lua", c.source);
         LuaScript(path).Initialize();
         const std::string text = log.Text();
-        const std::string line = "LuaScript::Initialize: Load '" + path + "' failed with " + c.status + ". Error: ";
+        const std::string line =
+            "LuaScript::Initialize: Load '" + Narrow(path) + "' failed with " + c.status + ". Error: ";
         const size_t start = text.find(line);
         ASSERT_NE(start, std::string::npos) << line << "\n--- log:\n" << text;
         const size_t end = text.find("\r\n", start);
@@ -131,23 +133,33 @@ TEST(LuaScriptLoad, LogsStatusErrorTextAndStackDump)
     }
 }
 
+// require looks only in the script's folder, by wide path: a folder name with ';' or with letters outside
+// the ANSI code page works, and names that would reach outside the folder are refused.
 TEST(LuaScriptModules, RequireSearchesOnlyTheScriptDirectory)
 {
-    ScriptFolder folder;
-    folder.Write(L"outside.lua", "return { value = 1 }");
-    folder.Write(L"scripts\\sibling.lua", "return { value = 7 }");
-    const std::string path = Narrow(folder.Write(L"scripts\\main.lua", R"(
-        siblingValue = require("sibling").value
-        outsideFound = pcall(require, "outside")
-        nestedFound = pcall(require, "scripts.sibling")
-    )"));
-    TestScript script(path);
-    ASSERT_TRUE(script.Initialize()) << script.GetTopString();
-    const std::string directory = Narrow(folder.Path()) + "\\scripts";
-    EXPECT_TRUE(script.RunString("assert(siblingValue == 7)", "sibling"));
-    EXPECT_TRUE(script.RunString("assert(outsideFound == false and nestedFound == false)", "outside"));
-    EXPECT_TRUE(script.RunString("assert(package.path == [[" + directory + "\\?.lua]])", "path"));
-    EXPECT_TRUE(script.RunString("assert(package.cpath == [[" + directory + "\\?.dll]])", "cpath"));
+    for (const std::wstring& directory : {std::wstring(L"scripts"), std::wstring(L"scr;ipts"),
+                                          std::wstring(L"\u0421\u043a\u0440\u0438\u043f\u0442\u044b_\u811a\u672c")}) {
+        ScriptFolder folder;
+        folder.Write(L"outside.lua", "return { value = 1 }");
+        folder.Write(directory + L"\\sibling.lua", "return { value = 7 }");
+        folder.Write(directory + L"\\sub\\nested.lua", "return { value = 8, name = ... }");
+        folder.Write(directory + L"\\broken.lua", "return {");
+        TestScript script(folder.Write(directory + L"\\main.lua", R"(
+            siblingValue = require("sibling").value
+            nested = require("sub.nested")
+            brokenError = select(2, pcall(require, "broken"))
+            for _, name in ipairs({ "outside", "..outside", ".sibling", "sibling.", "sub..nested", "sub/nested",
+                                    "..\\outside", "C:\\outside" }) do
+                assert(not pcall(require, name), name)
+            end
+        )"));
+        const std::string what = WideToUtf8(directory);
+        ASSERT_TRUE(script.Initialize()) << what << ": " << script.GetTopString();
+        EXPECT_TRUE(script.RunString("assert(siblingValue == 7 and nested.value == 8)", "found")) << what;
+        EXPECT_TRUE(script.RunString("assert(nested.name == 'sub.nested')", "module name")) << what;
+        EXPECT_TRUE(script.RunString("assert(brokenError:find('broken.lua:1:', 1, true))", "load error")) << what;
+        EXPECT_TRUE(script.RunString("assert(package.path == '' and package.cpath == '')", "no paths")) << what;
+    }
 }
 
 int Twice(lua_State* state)
@@ -160,7 +172,7 @@ TEST(LuaScriptModules, HostModuleSetsConstantsAsGlobalsAndFunctionsAsTable)
 {
     static const luaL_Reg functions[] = {{"Twice", Twice}, {nullptr, nullptr}};
     static const LuaConstant constants[] = {{"Sample_One", 1}, {"Sample_Wide", 512}, {nullptr, 0}};
-    TestScript script("module.lua");
+    TestScript script(L"module.lua");
     ASSERT_TRUE(script.InitializeLuaState());
     RegisterHostModule(script.State(), "Sample", functions, constants);
     EXPECT_TRUE(script.RunString("assert(Sample.Twice(21) == 42)", "function"));

@@ -1,3 +1,4 @@
+#include "engine/product.h"
 #include "engine/status.h"
 #include "engine/ui_tool_lib.h"
 #include "script_folder.h"
@@ -5,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -116,6 +119,154 @@ TEST(UiToolLib, FoldersWithoutProductScriptsGiveAnEmptyList)
         ProductList products;
         UiToolLib(directory).DetectProducts(products);
         EXPECT_TRUE(products.empty()) << std::string(directory.begin(), directory.end());
+    }
+}
+
+TEST(UiToolLib, OnlyDotLuaFilesAreScriptsAndAnyThatFailsToLoadFailsTheRun)
+{
+    LogCapture log(L"UnloadedScripts");
+    ScriptFolder folder;
+    folder.Write(L"good.lua", ProductScript(folder, "good"));
+    folder.Write(L"UPPER.LUA", ProductScript(folder, "upper"));
+    for (const wchar_t* name : {L"old.lua_old", L"backup.lua~", L"compiled.luac", L"lua"}) {
+        folder.Write(name, ProductScript(folder, "ignored"));
+    }
+    // Ids and names are cut in log lines; a whole 70,000-character id would make the line too long to log.
+    folder.Write(L"long.lua", ProductScript(folder, "long",
+                                            "function GetProductId() return ('i'):rep(70000) end\n"
+                                            "function GetProductDisplayName() return ('n'):rep(70000) end"));
+    const std::wstring broken[] = {
+        folder.Write(L"syntax.lua", "function GetProductId( return 'x' end"),
+        folder.Write(L"raising_library.lua", "error('library broke')"),
+        folder.Write(L"needs_broken.lua", "require('raising_library')\n" + ProductScript(folder, "needs")),
+    };
+    UiToolLib engine(folder.Path());
+    std::vector<std::wstring> listed = engine.ListScripts();
+    std::sort(listed.begin(), listed.end());
+    std::vector<std::wstring> expected = {L"UPPER.LUA",           L"good.lua",  L"long.lua", L"needs_broken.lua",
+                                          L"raising_library.lua", L"syntax.lua"};
+    for (std::wstring& name : expected) {
+        name = folder.Path() + L"\\" + name;
+    }
+    EXPECT_EQ(listed, expected);
+
+    ProductList products;
+    engine.DetectProducts(products);
+    EXPECT_EQ(products.size(), 3u);
+    SelectAll(products);
+    EXPECT_EQ(engine.RemoveProducts(products), UiToolLib::Failed) << "the products of the broken files are not removed";
+    std::string removed = Removed(folder);
+    EXPECT_TRUE(removed.find("good ") != std::string::npos && removed.find("upper ") != std::string::npos &&
+                removed.find("ignored") == std::string::npos)
+        << removed;
+    const std::string text = log.Text();
+    for (const std::wstring& path : broken) {
+        const std::string narrow(path.begin(), path.end());
+        EXPECT_NE(text.find("UiToolLib::DetectProducts: Script '" + narrow + "' failed to load"), std::string::npos)
+            << narrow;
+        EXPECT_NE(text.find("UiToolLib::RemoveProducts: Failed, script '" + narrow + "' did not load"),
+                  std::string::npos)
+            << narrow;
+    }
+    EXPECT_NE(text.find("Removing product: " + std::string(4096, 'i') + "... (" + std::string(4096, 'n') + "...)\r\n"),
+              std::string::npos);
+
+    // The next detection starts afresh.
+    for (const std::wstring& path : broken) {
+        std::filesystem::remove(path);
+    }
+    engine.DetectProducts(products);
+    SelectAll(products);
+    EXPECT_EQ(engine.RemoveProducts(products), UiToolLib::Done);
+}
+
+// A product script with a file name and folder outside the ANSI code page, and ';' in the folder's name.
+TEST(UiToolLib, ScriptsLoadFromFoldersOfAnyName)
+{
+    ScriptFolder folder;
+    const std::wstring directory = folder.Path() + L"\\\u0421\u043a\u0440\u0438\u043f\u0442\u044b;\u811a\u672c";
+    const std::wstring name = L"\u7523\u54c1.lua";
+    folder.Write(directory.substr(folder.Path().size() + 1) + L"\\" + name,
+                 "local helper = require('helper')\n" + ProductScript(folder, "wide", "", "helper.Done()"));
+    folder.Write(directory.substr(folder.Path().size() + 1) + L"\\helper.lua",
+                 "return { Done = function() Log.Info('helper ran') end }");
+    UiToolLib engine(directory);
+    ProductList products;
+    engine.DetectProducts(products);
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(dynamic_cast<Product&>(*products.front()).GetScriptName(), name);
+    SelectAll(products);
+    EXPECT_EQ(engine.RemoveProducts(products), UiToolLib::Done);
+    EXPECT_EQ(Removed(folder), "wide ");
+}
+
+// Shortens the time limits of script calls for one test.
+class ShortTimeLimits {
+public:
+    ShortTimeLimits() { LuaScript::SetLimits({std::chrono::seconds(1), std::chrono::seconds(2)}); }
+    ~ShortTimeLimits() { LuaScript::SetLimits({}); }
+};
+
+// A path of the build tree as Wine's drive Z: shows it.
+std::string ZPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
+// Looping script code ends at its call's limit, however it loops; time spent waiting inside a host function
+// does not count.
+TEST(UiToolLib, ScriptCallsEndAtTheirTimeLimit)
+{
+    const ShortTimeLimits limits;
+    LogCapture log(L"TimeLimits");
+    ScriptFolder folder;
+    const struct {
+        const char* id;
+        std::string detect;
+        bool detected;
+    } cases[] = {
+        {"loop", "while true do end", false},
+        {"caught", "while true do pcall(function() while true do end end) end", false},
+        {"coroutine", "coroutine.wrap(function() while true do end end)()", false},
+        {"unhooked", "debug.sethook() while true do end", false},
+        {"waits",
+         "return Process.StartProcessAndWaitForCompletion([[" + ZPath(NV_PRODUCT_PROGRAM) + "]], '/sleep 3000')", true},
+    };
+    for (const auto& c : cases) {
+        folder.Write(std::wstring(c.id, c.id + std::strlen(c.id)) + L".lua",
+                     ProductScript(folder, c.id, "function DetectProduct() " + c.detect + " end"));
+    }
+    folder.Write(L"slow_cleanup.lua", ProductScript(folder, "slow_cleanup",
+                                                    "function GetPriority() return 1 end\n"
+                                                    "function CleanupProduct() while true do end end"));
+    folder.Write(L"after.lua", ProductScript(folder, "after", "function GetPriority() return 2 end"));
+    folder.Write(L"slow_chunk.lua", "while true do end");
+
+    UiToolLib engine(folder.Path());
+    ProductList products;
+    const auto start = std::chrono::steady_clock::now();
+    engine.DetectProducts(products);
+    const auto detection = std::chrono::steady_clock::now() - start;
+    // Five calls stopped at 1 s and one 3 s wait; far less than a looping script would take without limits.
+    EXPECT_LT(detection, std::chrono::seconds(60));
+    ASSERT_EQ(products.size(), std::size(cases) + 2);
+    for (const auto& product : products) {
+        const auto id = product->GetId();
+        const auto found = std::find_if(std::begin(cases), std::end(cases), [&](const auto& c) {
+            return id == std::wstring(c.id, c.id + std::strlen(c.id));
+        });
+        EXPECT_EQ(product->IsDetected(), found == std::end(cases) || found->detected)
+            << std::string(id.begin(), id.end());
+    }
+    SelectAll(products);
+    EXPECT_EQ(engine.RemoveProducts(products), UiToolLib::Failed);
+    EXPECT_NE(Removed(folder).find("after "), std::string::npos) << Removed(folder);
+    const std::string text = log.Text();
+    for (const char* message :
+         {"'DetectProduct' exceeded its time limit of 1 seconds", "'main chunk' exceeded its time limit of 1 seconds",
+          "'CleanupProduct' exceeded its time limit of 2 seconds", "debug.sethook is not available to scripts"}) {
+        EXPECT_NE(text.find(message), std::string::npos) << message;
     }
 }
 

@@ -1,7 +1,6 @@
 #include "engine/lua_uninstall_script.h"
 #include "engine/product.h"
 #include "engine/status.h"
-#include "platform/text_conversion.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +100,7 @@ TEST(UninstallScriptCalls, ErrorsMarkTheRunFailedAndLeaveNothingOnTheStack)
     };
     for (const auto& c : cases) {
         ScriptFolder folder;
-        TestUninstallScript script(WideToAnsi(folder.Write(L"p.lua", kProduct + c.cleanup)));
+        TestUninstallScript script(folder.Write(L"p.lua", kProduct + c.cleanup));
         ASSERT_TRUE(script.Initialize()) << c.what;
         Status::Instance().Reset();
         EXPECT_FALSE(script.CleanupProduct()) << c.what;
@@ -114,7 +113,7 @@ TEST(UninstallScriptCalls, MissingFunctionIsLoggedWithoutFailingTheRun)
 {
     LogCapture log(L"MissingFunction");
     ScriptFolder folder;
-    TestUninstallScript script(WideToAnsi(folder.Write(L"p.lua", kProduct)));
+    TestUninstallScript script(folder.Write(L"p.lua", kProduct));
     ASSERT_TRUE(script.Initialize());
     Status::Instance().Reset();
     EXPECT_FALSE(script.CallLuaFunction("Absent"));
@@ -128,8 +127,7 @@ TEST(UninstallScriptCalls, ErrorIsLoggedWithStatusAndStackDump)
 {
     LogCapture log(L"CallError");
     ScriptFolder folder;
-    LuaUninstallScript script(
-        WideToAnsi(folder.Write(L"p.lua", kProduct + "function CleanupProduct() error('boom', 0) end")));
+    LuaUninstallScript script(folder.Write(L"p.lua", kProduct + "function CleanupProduct() error('boom', 0) end"));
     ASSERT_TRUE(script.Initialize());
     script.CleanupProduct();
     EXPECT_NE(log.Text().find("LuaUninstallScript::CallLuaFunction: Error 2 calling 'CleanupProduct'\r\n"),

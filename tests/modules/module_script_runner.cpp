@@ -300,7 +300,7 @@ bool RunScript(const std::wstring& path)
     SplitPath(path, directory, name);
     OpenScriptLog(name);
     Status::Instance().Reset();
-    TestScript script(WideToAnsi(path));
+    TestScript script(path);
     const bool passed = script.Initialize();
     if (!passed) {
         std::printf("%ls: %s\n", name.c_str(), script.GetTopString().c_str());

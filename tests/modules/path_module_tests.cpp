@@ -98,9 +98,12 @@ TEST_F(PendingRenamesTest, RemovesTheOperationsWhoseSourceStartsWithThePrefix)
         std::vector<Pair> kept;
     };
     const Case cases[] = {
-        {L"C:\\A", {kRenameB, kLowerCaseDrive, kTargetUnderA}},
+        // Whole path components only: C:\A is not a prefix of C:\AB\x.dll, nor C:\A\x of C:\A\x.dll.
+        {L"C:\\A", {kRenameB, kDeleteAB, kLowerCaseDrive, kTargetUnderA}},
         {L"C:\\A\\", {kRenameB, kDeleteAB, kLowerCaseDrive, kTargetUnderA}},
-        {L"\\??\\C:\\A", {kRenameB, kLowerCaseDrive, kTargetUnderA, kPlainSource}},
+        {L"\\??\\C:\\A", {kRenameB, kDeleteAB, kLowerCaseDrive, kTargetUnderA, kPlainSource}},
+        {L"C:\\A\\x", kPairs},
+        {L"C:\\A\\x.dll", {kRenameB, kDeleteAB, kLowerCaseDrive, kTargetUnderA, kPlainSource, kFolderA}},
         {L"C:\\B\\y.dll", {kDeleteA, kDeleteAB, kLowerCaseDrive, kTargetUnderA, kPlainSource, kFolderA}},
         {L"c:\\a", kPairs},
         {L"D:\\", kPairs},
@@ -120,13 +123,6 @@ TEST_F(PendingRenamesTest, MatchesOnlyAtTheStartOrAfterTheNtLead)
     WritePending(PendingValue({repeated, kDeleteA}));
     EXPECT_EQ(Remove(L"xy"), "0");
     EXPECT_EQ(ReadPending(), PendingValue({repeated, kDeleteA}));
-}
-
-TEST_F(PendingRenamesTest, EmptyPrefixRemovesEverything)
-{
-    WritePending(PendingValue(kPairs));
-    EXPECT_EQ(Remove(L""), std::to_string(kPairs.size() + 1)) << "the closing pair of empty strings counts too";
-    EXPECT_EQ(ReadPending(), Bytes());
 }
 
 TEST_F(PendingRenamesTest, LeavesValuesThatAreNotPairsAlone)
@@ -157,15 +153,21 @@ TEST_F(PendingRenamesTest, LeavesValuesThatAreNotPairsAlone)
         << log.Text();
 }
 
-// An empty prefix clears every pending operation of the machine; a prefix that is only empty because its
-// text is not UTF-8 must not do that.
-TEST_F(PendingRenamesTest, InvalidUtf8PrefixRemovesNothing)
+// An empty prefix would match every pending operation of the machine, so it is refused, and so is a prefix
+// that is only empty because its text is not UTF-8.
+TEST_F(PendingRenamesTest, EmptyPrefixRemovesNothing)
 {
-    WritePending(PendingValue(kPairs));
-    const LogWindow log;
-    EXPECT_EQ(m_script.Run("return Path.RemoveFromPendingOperation('C:\\\\\\xFF')"), "");
-    EXPECT_EQ(ReadPending(), PendingValue(kPairs));
-    EXPECT_TRUE(log.Contains("Lua::Path::RemoveFromPendingOperation: Prefix is not valid UTF-8")) << log.Text();
+    const std::pair<std::string, std::string> cases[] = {
+        {"''", "Lua::Path::RemoveFromPendingOperation: Prefix is empty"},
+        {"'C:\\\\\\xFF'", "Lua::Path::RemoveFromPendingOperation: Prefix is not valid UTF-8"},
+    };
+    for (const auto& [prefix, logged] : cases) {
+        WritePending(PendingValue(kPairs));
+        const LogWindow log;
+        EXPECT_EQ(m_script.Run("return Path.RemoveFromPendingOperation(" + prefix + ")"), "") << prefix;
+        EXPECT_EQ(ReadPending(), PendingValue(kPairs)) << prefix;
+        EXPECT_TRUE(log.Contains(logged)) << log.Text();
+    }
 }
 
 } // namespace

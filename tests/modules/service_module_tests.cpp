@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
 namespace {
 
 const std::wstring kServicesKey = L"SYSTEM\\CurrentControlSet\\Services\\";
@@ -72,6 +74,44 @@ TEST_F(ServiceModuleTest, StopFailureIsLoggedAndTheServiceKeepsRunning)
     EXPECT_EQ(result, "false");
     EXPECT_TRUE(log.Contains("Lua::Service::Stop: Service 'NvRefuser' stop failed: 1052\r\n")) << log.Text();
     EXPECT_EQ(refuser.State(), static_cast<DWORD>(SERVICE_RUNNING));
+}
+
+// Sets the access list of a service through a handle opened beforehand, which keeps its rights.
+bool SetServiceDacl(SC_HANDLE service, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        return false;
+    }
+    const UniqueLocal owner(descriptor);
+    return ::SetServiceObjectSecurity(service, DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+}
+
+bool OpensWithFullAccess(const std::wstring& name)
+{
+    const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    return UniqueServiceHandle(::OpenServiceW(manager.get(), name.c_str(), SERVICE_ALL_ACCESS)).get() != nullptr;
+}
+
+// A self-protected service denies the administrator; it keeps running, so stopping it has failed.
+TEST_F(ServiceModuleTest, StopFailsWhenTheServiceMayNotBeOpened)
+{
+    TestService guarded(L"NvGuarded");
+    ASSERT_TRUE(guarded.Start());
+    const UniqueServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    const UniqueServiceHandle dacl(::OpenServiceW(manager.get(), L"NvGuarded", WRITE_DAC));
+    ASSERT_TRUE(dacl);
+    ASSERT_TRUE(SetServiceDacl(dacl.get(), L"D:(D;;GA;;;WD)"));
+    const bool denied = !OpensWithFullAccess(L"NvGuarded");
+    const LogWindow log;
+    const std::string result = Call("Stop", L"NvGuarded");
+    SetServiceDacl(dacl.get(), L"D:(A;;GA;;;WD)");
+    if (!denied) {
+        GTEST_SKIP() << "the service control manager does not check the access lists of services";
+    }
+    EXPECT_EQ(result, "false");
+    EXPECT_TRUE(log.Contains("Lua::Service::Stop: Failed to open service 'NvGuarded': 5\r\n")) << log.Text();
+    EXPECT_EQ(guarded.State(), static_cast<DWORD>(SERVICE_RUNNING));
 }
 
 TEST_F(ServiceModuleTest, CleanupDeletesTheServiceAndItsKey)
