@@ -9,7 +9,8 @@ struct LuaConstant {
 };
 
 // Registers one host module: its constants as globals first, then its functions as the global table `name`.
-// Both tables end with a null name, as luaL_setfuncs expects of the functions.
+// Both tables end with a null name. Each function is wrapped so that the time spent inside it does not count
+// against the calling script's time limit (ScriptClock).
 void RegisterHostModule(lua_State* state, const char* name, const luaL_Reg* functions, const LuaConstant* constants);
 
 // The host modules in the order in which every Lua state receives them:

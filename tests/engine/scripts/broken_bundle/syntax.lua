@@ -1,0 +1,2 @@
+function GetProductId() return "syntax" end
+function DetectProduct() return true
