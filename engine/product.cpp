@@ -1,7 +1,6 @@
 #include "engine/product.h"
 
 #include "logging/nv_qor_log.h"
-#include "modules/msi_registry_index.h"
 #include "platform/privilege.h"
 #include "platform/text_conversion.h"
 
@@ -38,7 +37,5 @@ bool Product::Remove()
     if (!restore.IsEnabled()) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to get Restore privilege", L"Product::Remove");
     }
-    // What the Msi module read of Windows Installer's data for an earlier product may have changed since.
-    MsiRegistryIndex::DropAll();
     return m_script->CleanupProduct();
 }

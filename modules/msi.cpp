@@ -2,7 +2,6 @@
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
 #include "modules/msi_cleanup.h"
-#include "modules/msi_registry_index.h"
 #include "modules/msi_service.h"
 #include "platform/text_conversion.h"
 
@@ -99,8 +98,6 @@ bool UninstallProduct(const std::wstring& upgradeCode, const std::wstring& logFi
     for (const std::wstring& product : products) {
         // Success with a restart required (ERROR_SUCCESS_REBOOT_REQUIRED and the like) counts as a failure too.
         const UINT result = ::MsiConfigureProductW(product.c_str(), INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
-        // Even a failed removal may have changed the data the forced clean-up has read (a rollback rewrites it).
-        MsiRegistryIndex::DropAll();
         if (result != ERROR_SUCCESS) {
             NV_QOR_LOG(NvQorLogging::Error, L"%s: Uninstalling '%s' failed: %u", kCaller, product.c_str(), result);
             uninstalled = false;

@@ -107,6 +107,7 @@ bool RemoveComponentReferences(const std::wstring& componentsKey, const std::wst
         index.MarkUnknown(candidate.entry);
         removed = false;
     }
+    index.EndOwnChanges();
     return removed;
 }
 
@@ -129,6 +130,7 @@ bool CleanupPackedProductCode(const std::wstring& packedProduct, const wchar_t* 
             // A product whose key resisted is in an unknown state: the next search reads the key again.
             if (wiped) {
                 products.Remove(packedProduct);
+                products.EndOwnChanges();
             } else {
                 products.Drop();
             }

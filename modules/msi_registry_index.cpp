@@ -12,6 +12,7 @@ namespace {
 constexpr DWORD kKeyNameBuffer = 256;     // the longest key name and its NUL
 constexpr DWORD kValueNameBuffer = 32768; // the longest value name and its NUL
 constexpr size_t kPackedLength = 32;
+constexpr DWORD kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
 
 int HexValue(wchar_t c)
 {
@@ -63,6 +64,46 @@ void LogListFailure(const wchar_t* caller, const std::wstring& path, long error)
 
 } // namespace
 
+bool KeyWatch::Arm(HKEY root, const std::wstring& path, DWORD flags)
+{
+    Disarm();
+    UniqueKey key;
+    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY | flags, key.put()) != ERROR_SUCCESS) {
+        return false;
+    }
+    UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (event.get() == nullptr ||
+        ::RegNotifyChangeKeyValue(key.get(), TRUE, kWatchFilter, event.get(), TRUE) != ERROR_SUCCESS) {
+        return false;
+    }
+    m_key = std::move(key);
+    m_event = std::move(event);
+    return true;
+}
+
+bool KeyWatch::Changed() const
+{
+    return !IsArmed() || ::WaitForSingleObject(m_event.get(), 0) != WAIT_TIMEOUT;
+}
+
+void KeyWatch::Rearm()
+{
+    // A notification that has not fired is still armed.
+    if (!Changed()) {
+        return;
+    }
+    ::ResetEvent(m_event.get());
+    if (::RegNotifyChangeKeyValue(m_key.get(), TRUE, kWatchFilter, m_event.get(), TRUE) != ERROR_SUCCESS) {
+        Disarm();
+    }
+}
+
+void KeyWatch::Disarm()
+{
+    m_key.reset();
+    m_event.reset();
+}
+
 bool ParsePackedCode(const std::wstring& text, PackedCode& code)
 {
     if (text.size() != kPackedLength) {
@@ -98,6 +139,9 @@ bool ComponentIndex::Find(const std::wstring& componentsKey, const PackedCode& p
                           std::vector<Candidate>& candidates)
 {
     candidates.clear();
+    if (m_loaded && m_watch.Changed()) {
+        Drop();
+    }
     if (!m_loaded && !Load(componentsKey)) {
         return false;
     }
@@ -127,9 +171,17 @@ void ComponentIndex::MarkUnknown(size_t entry)
     m_entries[entry].known = false;
 }
 
+void ComponentIndex::EndOwnChanges()
+{
+    if (m_loaded) {
+        m_watch.Rearm();
+    }
+}
+
 void ComponentIndex::Drop()
 {
     m_loaded = false;
+    m_watch.Disarm();
     // Released, not only cleared: the index of a large machine holds megabytes.
     std::vector<Entry>().swap(m_entries);
     std::vector<PackedCode>().swap(m_clients);
@@ -140,6 +192,9 @@ bool ComponentIndex::Load(const std::wstring& componentsKey)
 {
     constexpr wchar_t kCaller[] = L"MsiRegistryIndex::ComponentIndex::Load";
     Drop();
+    // Armed first, so that a change made while the key is read is seen at the next use. Without a watch (the
+    // key is missing, or cannot be watched) the index serves one call only.
+    m_watch.Arm(HKEY_LOCAL_MACHINE, componentsKey, KEY_WOW64_64KEY);
     UniqueKey key;
     LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, componentsKey.c_str(), 0,
                                      KEY_ENUMERATE_SUB_KEYS | KEY_WOW64_64KEY, key.put());
@@ -241,9 +296,13 @@ std::wstring ComponentIndex::NameOf(const Entry& entry) const
 
 std::vector<ProductIndex::Product>* ProductIndex::Products(const std::wstring& productsKey)
 {
+    if (m_loaded && m_watch.Changed()) {
+        Drop();
+    }
     if (m_loaded) {
         return &m_products;
     }
+    m_watch.Arm(HKEY_LOCAL_MACHINE, productsKey, KEY_WOW64_64KEY);
     Win32Registry registry;
     registry.SetAccessFlags(KEY_WOW64_64KEY);
     std::vector<std::wstring> names;
@@ -308,9 +367,17 @@ void ProductIndex::Remove(const std::wstring& packed)
                      m_products.end());
 }
 
+void ProductIndex::EndOwnChanges()
+{
+    if (m_loaded) {
+        m_watch.Rearm();
+    }
+}
+
 void ProductIndex::Drop()
 {
     m_loaded = false;
+    m_watch.Disarm();
     m_products.clear();
 }
 
@@ -324,12 +391,6 @@ ProductIndex& MachineProducts()
 {
     static ProductIndex index;
     return index;
-}
-
-void DropAll()
-{
-    MachineComponents().Drop();
-    MachineProducts().Drop();
 }
 
 } // namespace MsiRegistryIndex

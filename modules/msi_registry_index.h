@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/registry.h"
+#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -11,10 +12,29 @@
 
 // The forced clean-up asks the same questions of keys that hold one subkey per product or component: a real
 // machine has 50,000 to 150,000 component keys, and reading them all once per product code cleaned made the
-// clean-up take minutes. These indexes read such a key once, answer from memory, are kept current by the
-// clean-up's own deletions and are dropped whenever something else may have changed the key (Windows Installer
-// removed a product, another product's clean-up began). Used on the script thread only.
+// clean-up take minutes. These indexes read such a key once per run, answer from memory, and are kept current by
+// the clean-up's own deletions. A change watch on the key (armed before it is read) tells when anything else has
+// changed it since (Windows Installer, a product's own uninstaller, a script's Reg calls): the index is then read
+// again at its next use. Used on the script thread only.
 namespace MsiRegistryIndex {
+
+// Signals any change of names or values in a key's subtree.
+class KeyWatch {
+public:
+    // Opens the key and arms the watch; false (and nothing armed) when either fails.
+    bool Arm(HKEY root, const std::wstring& path, DWORD flags);
+    bool IsArmed() const { return m_key.get() != nullptr; }
+    // True when the watch is not armed or has seen a change.
+    bool Changed() const;
+    // After the clean-up's own changes: they are not someone else's. A change made by another process while
+    // they ran is not seen either.
+    void Rearm();
+    void Disarm();
+
+private:
+    UniqueKey m_key;
+    UniqueEvent m_event;
+};
 
 // A packed code as 16 bytes, so that 150,000 component keys fit in a few megabytes and compare without case.
 using PackedCode = std::array<uint8_t, 16>;
@@ -35,14 +55,15 @@ public:
         size_t entry;
     };
 
-    // Reads the components key when there is no index yet; false when the key cannot be listed (a missing key is
-    // an empty one).
+    // Reads the components key when there is no index yet or something else changed the key since; false when the
+    // key cannot be listed (a missing key is an empty one).
     bool Find(const std::wstring& componentsKey, const PackedCode& product, std::vector<Candidate>& candidates);
     // The clean-up's own changes: the component's value names now, or the key gone, or its state unknown.
     void Update(size_t entry, const std::vector<std::wstring>& valueNames);
     void Remove(size_t entry);
     void MarkUnknown(size_t entry);
-    void Drop();
+    // The clean-up's own deletions since Find are over.
+    void EndOwnChanges();
 
 private:
     static constexpr uint32_t kCanonicalName = UINT32_MAX;
@@ -56,6 +77,7 @@ private:
     };
 
     bool Load(const std::wstring& componentsKey);
+    void Drop();
     void AddEntry(const std::wstring& name, const std::vector<std::wstring>* valueNames);
     void SetClients(Entry& entry, const std::vector<std::wstring>& valueNames);
     std::wstring NameOf(const Entry& entry) const;
@@ -64,6 +86,7 @@ private:
     std::vector<Entry> m_entries;
     std::vector<PackedCode> m_clients;
     std::vector<std::wstring> m_otherNames;
+    KeyWatch m_watch;
 };
 
 // The machine's products (subkeys of the products key) with their features and install properties, read when
@@ -79,23 +102,25 @@ public:
         std::wstring publisher;
     };
 
-    // Null when the products key cannot be listed (a missing key is an empty one).
+    // Read again when something else changed the key since; null when it cannot be listed (a missing key is an
+    // empty one).
     std::vector<Product>* Products(const std::wstring& productsKey);
     // False (nothing cached) when the product's "Features" or "InstallProperties" cannot be read.
     bool ReadFeatures(const std::wstring& productsKey, Product& product);
     bool ReadProperties(const std::wstring& productsKey, Product& product);
-    // The clean-up's own deletion of the product's key (the packed code in any case).
+    // The clean-up's own deletion of the product's key (the packed code in any case), or a failed one that
+    // leaves the product in an unknown state.
     void Remove(const std::wstring& packed);
+    void EndOwnChanges();
     void Drop();
 
 private:
     bool m_loaded = false;
     std::vector<Product> m_products;
+    KeyWatch m_watch;
 };
 
 ComponentIndex& MachineComponents();
 ProductIndex& MachineProducts();
-// Something other than the clean-up may have changed Windows Installer's data.
-void DropAll();
 
 } // namespace MsiRegistryIndex
