@@ -2,6 +2,7 @@
 
 #include "logging/nv_qor_log.h"
 #include "modules/msi_guid.h"
+#include "modules/msi_registry_index.h"
 #include "modules/reg_ops.h"
 #include "platform/paths.h"
 
@@ -11,6 +12,15 @@
 #include <vector>
 
 namespace {
+
+using MsiRegistryIndex::ComponentIndex;
+using MsiRegistryIndex::ProductIndex;
+
+// The local system's (per-machine) installer data.
+constexpr wchar_t kMachineProductsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
+const std::wstring kMachineComponentsKey =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
 
 struct Location {
     HKEY root;
@@ -29,8 +39,7 @@ const Location kProductLocations[] = {
     {HKEY_CLASSES_ROOT, L"Installer\\Products", KEY_WOW64_64KEY},
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Features", KEY_WOW64_64KEY},
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Classes\\Installer\\Products", KEY_WOW64_64KEY},
-    {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products",
-     KEY_WOW64_64KEY},
+    {HKEY_LOCAL_MACHINE, kMachineProductsKey, KEY_WOW64_64KEY},
 };
 
 // The 32-bit view first.
@@ -38,12 +47,6 @@ const Location kUninstallLocations[] = {
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", KEY_WOW64_32KEY},
     {HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", KEY_WOW64_64KEY},
 };
-
-// The local system's (per-machine) installer data.
-const std::wstring kMachineProductsKey =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products";
-const std::wstring kMachineComponentsKey =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
 
 std::wstring Below(const wchar_t* key, const std::wstring& name)
 {
@@ -55,21 +58,56 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// The index only says which components may name the product; what is deleted is decided from a fresh listing
+// of each, so that a client added since the index was read keeps its component, and a component whose values
+// cannot be listed is never taken for one without the product.
 bool RemoveComponentReferences(const std::wstring& componentsKey, const std::wstring& packedProduct)
 {
+    MsiRegistryIndex::PackedCode product;
+    std::vector<ComponentIndex::Candidate> candidates;
+    ComponentIndex& index = MsiRegistryIndex::MachineComponents();
+    if (!MsiRegistryIndex::ParsePackedCode(packedProduct, product) || !index.Find(componentsKey, product, candidates)) {
+        return false;
+    }
     bool removed = true;
-    for (const std::wstring& component : RegOps::GetSubkeys(HKEY_LOCAL_MACHINE, componentsKey, KEY_WOW64_64KEY)) {
-        const std::wstring componentKey = Below(componentsKey.c_str(), component);
-        const std::vector<std::wstring> clients =
-            RegOps::GetValueKeys(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY);
-        if (!Contains(clients, packedProduct)) {
+    for (const ComponentIndex::Candidate& candidate : candidates) {
+        const std::wstring componentKey = Below(componentsKey.c_str(), candidate.name);
+        std::vector<std::wstring> clients;
+        const RegistryError listed =
+            MsiRegistryIndex::ListValueNames(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY, clients);
+        if (listed == RegistryError::NotFound) {
+            index.Remove(candidate.entry);
+            continue;
+        }
+        if (listed != RegistryError::Success) {
+            index.MarkUnknown(candidate.entry);
+            removed = false;
+            continue;
+        }
+        // Windows Installer writes packed codes in upper case; a code given in lower case names the same client.
+        MsiRegistryIndex::PackedCode client;
+        const auto reference = std::find_if(clients.begin(), clients.end(), [&](const std::wstring& name) {
+            return MsiRegistryIndex::ParsePackedCode(name, client) && client == product;
+        });
+        if (reference == clients.end()) {
+            index.Update(candidate.entry, clients);
             continue;
         }
         // Another product still using the component keeps it.
-        removed &= clients.size() == 1
-                       ? RegOps::WipeBranch(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY)
-                       : RegOps::DeleteKey(HKEY_LOCAL_MACHINE, componentKey, packedProduct, KEY_WOW64_64KEY);
+        if (clients.size() == 1) {
+            if (RegOps::WipeBranch(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY)) {
+                index.Remove(candidate.entry);
+                continue;
+            }
+        } else if (RegOps::DeleteKey(HKEY_LOCAL_MACHINE, componentKey, *reference, KEY_WOW64_64KEY)) {
+            clients.erase(reference);
+            index.Update(candidate.entry, clients);
+            continue;
+        }
+        index.MarkUnknown(candidate.entry);
+        removed = false;
     }
+    index.EndOwnChanges();
     return removed;
 }
 
@@ -85,7 +123,18 @@ bool CleanupPackedProductCode(const std::wstring& packedProduct, const wchar_t* 
     }
     bool removed = true;
     for (const Location& location : kProductLocations) {
-        removed &= RegOps::WipeBranch(location.root, Below(location.key, packedProduct), KEY_WOW64_64KEY);
+        const bool wiped = RegOps::WipeBranch(location.root, Below(location.key, packedProduct), KEY_WOW64_64KEY);
+        removed &= wiped;
+        if (location.key == kMachineProductsKey) {
+            ProductIndex& products = MsiRegistryIndex::MachineProducts();
+            // A product whose key resisted is in an unknown state: the next search reads the key again.
+            if (wiped) {
+                products.Remove(packedProduct);
+                products.EndOwnChanges();
+            } else {
+                products.Drop();
+            }
+        }
     }
     removed &= RemoveComponentReferences(kMachineComponentsKey, packedProduct);
     for (const Location& location : kUninstallLocations) {
@@ -123,11 +172,6 @@ bool CleanupTransformedUpgradeCode(const std::wstring& packedUpgradeCode)
     return removed;
 }
 
-std::wstring MachineProductKey(const std::wstring& packedProduct, const wchar_t* subkey)
-{
-    return kMachineProductsKey + L'\\' + packedProduct + L'\\' + subkey;
-}
-
 } // namespace
 
 namespace MsiCleanup {
@@ -154,41 +198,53 @@ bool CleanupProductCode(const std::wstring& productCode)
     return CleanupPackedProductCode(packed, kCaller);
 }
 
+// A search that could not read every product it passed over has not shown that no product matches.
 bool CleanupProductBasedOnFeature(const std::wstring& feature)
 {
     constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnFeature";
     if (feature.empty()) {
         return false;
     }
-    for (const std::wstring& packedProduct :
-         RegOps::GetSubkeys(HKEY_LOCAL_MACHINE, kMachineProductsKey, KEY_WOW64_64KEY)) {
-        const std::vector<std::wstring> features =
-            RegOps::GetValueKeys(HKEY_LOCAL_MACHINE, MachineProductKey(packedProduct, L"Features"), KEY_WOW64_64KEY);
-        if (Contains(features, feature)) {
+    ProductIndex& index = MsiRegistryIndex::MachineProducts();
+    std::vector<ProductIndex::Product>* products = index.Products(kMachineProductsKey);
+    if (products == nullptr) {
+        return false;
+    }
+    bool complete = true;
+    for (ProductIndex::Product& product : *products) {
+        if (!index.ReadFeatures(kMachineProductsKey, product)) {
+            complete = false;
+        } else if (Contains(product.features, feature)) {
+            // A copy: the clean-up takes the product out of the index.
+            const std::wstring packedProduct = product.packed;
             NV_QOR_LOG(NvQorLogging::Info, L"%s: Resolved feature '%s' to product code '%s'", kCaller, feature.c_str(),
                        packedProduct.c_str());
             return CleanupPackedProductCode(packedProduct, kCaller);
         }
     }
-    return true;
+    return complete;
 }
 
 bool CleanupProductBasedOnNameAndPublisher(const std::wstring& nameMask, const std::wstring& publisher)
 {
     constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnNameAndPublisher";
-    for (const std::wstring& packedProduct :
-         RegOps::GetSubkeys(HKEY_LOCAL_MACHINE, kMachineProductsKey, KEY_WOW64_64KEY)) {
-        const std::wstring properties = MachineProductKey(packedProduct, L"InstallProperties");
-        if (RegOps::GetString(HKEY_LOCAL_MACHINE, properties, L"Publisher", KEY_WOW64_64KEY) != publisher ||
-            !MatchesMask(RegOps::GetString(HKEY_LOCAL_MACHINE, properties, L"DisplayName", KEY_WOW64_64KEY), nameMask,
-                         false)) {
-            continue;
-        }
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Resolved name '%s', publisher '%s' to product code '%s'", kCaller,
-                   nameMask.c_str(), publisher.c_str(), packedProduct.c_str());
-        return CleanupPackedProductCode(packedProduct, kCaller);
+    ProductIndex& index = MsiRegistryIndex::MachineProducts();
+    std::vector<ProductIndex::Product>* products = index.Products(kMachineProductsKey);
+    if (products == nullptr) {
+        return false;
     }
-    return true;
+    bool complete = true;
+    for (ProductIndex::Product& product : *products) {
+        if (!index.ReadProperties(kMachineProductsKey, product)) {
+            complete = false;
+        } else if (product.publisher == publisher && MatchesMask(product.displayName, nameMask, false)) {
+            const std::wstring packedProduct = product.packed;
+            NV_QOR_LOG(NvQorLogging::Info, L"%s: Resolved name '%s', publisher '%s' to product code '%s'", kCaller,
+                       nameMask.c_str(), publisher.c_str(), packedProduct.c_str());
+            return CleanupPackedProductCode(packedProduct, kCaller);
+        }
+    }
+    return complete;
 }
 
 } // namespace MsiCleanup

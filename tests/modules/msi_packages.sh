@@ -18,6 +18,7 @@ export NV_MSI_SHARED_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E21}
 export NV_MSI_BROKEN_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E22}
 export NV_MSI_DELTA_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E23}
 export NV_MSI_UNKNOWN_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E29}
+export NV_MSI_UNKNOWN_CODE={5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A59}
 export NV_MSI_DELTA_CODE={5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A54}
 export NV_MSI_EPSILON_CODE={5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A55}
 export NV_MSI_EPSILON_UPGRADE={0B7D3C11-2A44-4E55-8F66-7A8B9C0D1E24}
@@ -49,8 +50,9 @@ packed() {
     local g=${1//[\{\}-]/}
     echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16:16}")"
 }
-export NV_MSI_SHARED_COMPONENT NV_MSI_DELTA_PACKED
+export NV_MSI_SHARED_COMPONENT NV_MSI_DELTA_PACKED NV_MSI_EPSILON_COMPONENT
 NV_MSI_SHARED_COMPONENT=$(packed $shared_component)
+NV_MSI_EPSILON_COMPONENT=$(packed {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E751})
 NV_MSI_DELTA_PACKED=$(packed $NV_MSI_DELTA_CODE)
 
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
@@ -109,6 +111,7 @@ run_tool() { # run_tool PHASE: runs the tool on the phase's script; then $result
 }
 expect() { nv_check "$1 = $2" test "$(sed -n "s/^$1=//p" <<<"$results")" = "$2"; }
 logged() { nv_check "logged: $1" grep -qF -- "$1" <<<"$log_text"; }
+not_logged() { ! grep -qF -- "$1" <<<"$log_text"; }
 
 for product in "${products[@]}"; do
     read -r name _ <<<"$product"
@@ -125,7 +128,12 @@ check_product registered Alpha Beta Zeta Gamma Delta Epsilon Eta
 
 run_tool graceful
 expect detect_shared true
+expect cleanup_nothing_by_name true
+expect cleanup_unknown_code true
 expect uninstall_shared true
+expect cleanup_alpha_by_name true
+nv_check "Alpha, removed through Windows Installer, is not resolved from what was read before" \
+    not_logged "Resolved name 'Norvane Test Alpha'"
 expect detect_shared_after false
 expect uninstall_unknown true
 expect detect_unknown false
@@ -175,6 +183,7 @@ EOF
 nv_check "names planted under Gamma's upgrade code" nv_wine reg import "$(windows_path "$work/planted.reg")"
 
 run_tool forced
+expect cleanup_unknown_code true
 expect cleanup_short_product_code false
 expect cleanup_unbraced_upgrade_code false
 expect cleanup_common_feature true
@@ -186,6 +195,7 @@ expect cleanup_name_other_case true
 expect delta_after_name_other_case true
 expect cleanup_name true
 expect cleanup_product_code true
+expect epsilon_component_after_lower_case false
 expect detect_delta_before_its_upgrade_code true
 expect cleanup_delta_upgrade true
 expect cleanup_epsilon_upgrade true

@@ -1,5 +1,6 @@
-// GUID packing and the Windows Installer service in safe mode, which Wine never boots into. Registers and
-// starts the service: run in a fresh prefix.
+// GUID packing, the forced clean-up of component references, and the Windows Installer service in safe mode,
+// which Wine never boots into. Registers and starts the service: run in a fresh prefix.
+#include "modules/msi_cleanup.h"
 #include "modules/msi_guid.h"
 #include "modules/msi_service.h"
 #include "platform/service.h"
@@ -9,7 +10,10 @@
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +61,85 @@ TEST(MsiGuid, RejectsMalformedCodes)
     for (const std::wstring& packed : badPacked) {
         EXPECT_EQ(UnpackGuid(packed), L"") << packed;
     }
+}
+
+const std::wstring kComponents =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components";
+
+UniqueKey OpenComponent(const std::wstring& name, REGSAM access)
+{
+    UniqueKey key;
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (kComponents + L"\\" + name).c_str(), 0, nullptr, 0, access | KEY_WOW64_64KEY,
+                      nullptr, key.put(), nullptr);
+    return key;
+}
+
+void AddClient(const std::wstring& component, const std::wstring& client)
+{
+    const wchar_t path[] = L"C:\\Program Files\\file.dll";
+    ASSERT_EQ(::RegSetValueExW(OpenComponent(component, KEY_SET_VALUE).get(), client.c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(path), sizeof(path)),
+              ERROR_SUCCESS);
+}
+
+void SetComponentAccess(const std::wstring& component, const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    const UniqueLocal owner(descriptor);
+    ASSERT_EQ(::RegSetKeySecurity(OpenComponent(component, WRITE_DAC).get(), DACL_SECURITY_INFORMATION, descriptor),
+              ERROR_SUCCESS);
+}
+
+// The components whose keys exist, each with its value names as far as they can be read.
+std::vector<std::wstring> ComponentState()
+{
+    std::vector<std::wstring> state;
+    UniqueKey key;
+    ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kComponents.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put());
+    wchar_t name[256];
+    for (DWORD i = 0, length = 256;
+         ::RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 256) {
+        std::wstring entry = name;
+        UniqueKey component;
+        if (::RegOpenKeyExW(key.get(), name, 0, KEY_QUERY_VALUE, component.put()) == ERROR_SUCCESS) {
+            wchar_t value[64];
+            for (DWORD j = 0, size = 64;
+                 ::RegEnumValueW(component.get(), j, value, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+                 ++j, size = 64) {
+                entry += L' ';
+                entry += value;
+            }
+        }
+        state.push_back(entry);
+    }
+    return state;
+}
+
+// A product's references go, whatever the case of the code it is given; another client keeps its component;
+// a component whose values cannot be read is left alone and makes the result false until it can be read.
+TEST(MsiCleanup, RemovesComponentReferencesOfTheProductOnly)
+{
+    const std::wstring product = L"87654321DCBA10FE32547698BADCFE10"; // {12345678-ABCD-EF01-2345-6789ABCDEF01}
+    const std::wstring other = L"11111111222233334444555555555555";
+    const std::wstring own = L"A0000000000000000000000000000001";
+    const std::wstring shared = L"A0000000000000000000000000000002";
+    const std::wstring refused = L"A0000000000000000000000000000003";
+    const std::wstring unrelated = L"A0000000000000000000000000000004";
+    AddClient(own, product);
+    AddClient(shared, product);
+    AddClient(shared, other);
+    AddClient(refused, product);
+    AddClient(unrelated, other);
+    SetComponentAccess(refused, L"D:P");
+
+    EXPECT_FALSE(MsiCleanup::CleanupProductCode(L"{12345678-abcd-ef01-2345-6789abcdef01}"));
+    EXPECT_EQ(ComponentState(), (std::vector<std::wstring>{shared + L' ' + other, refused, unrelated + L' ' + other}));
+
+    SetComponentAccess(refused, L"D:P(A;;GA;;;WD)");
+    EXPECT_TRUE(MsiCleanup::CleanupProductCode(L"{12345678-ABCD-EF01-2345-6789ABCDEF01}"));
+    EXPECT_EQ(ComponentState(), (std::vector<std::wstring>{shared + L' ' + other, unrelated + L' ' + other}));
 }
 
 bool KeyExists(const wchar_t* key)

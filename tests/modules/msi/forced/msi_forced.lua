@@ -15,6 +15,8 @@ function GetProductId() return "msi_forced" end
 function DetectProduct() return true end
 
 function CleanupProduct()
+    -- Reads the components key before the shared component's case below is decided.
+    record("cleanup_unknown_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_UNKNOWN_CODE")))
     record("cleanup_short_product_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_DELTA_CODE"):sub(1, 37)))
     record("cleanup_unbraced_upgrade_code", Msi.CleanupRegistryUpgradeCode(broken:sub(2, 37)))
     record("cleanup_common_feature", Msi.CleanupRegistryProductFeature("Common"))
@@ -26,7 +28,10 @@ function CleanupProduct()
     record("cleanup_name_other_case", Msi.CleanupRegistryProductNameAndPublisher("norvane test d*", "Norvane Test"))
     record("delta_after_name_other_case", DeltaRegistered())
     record("cleanup_name", Msi.CleanupRegistryProductNameAndPublisher("Norvane Test D*", "Norvane Test"))
-    record("cleanup_product_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_EPSILON_CODE")))
+    -- Windows Installer files packed codes in upper case; a code given in lower case names the same product.
+    record("cleanup_product_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_EPSILON_CODE"):lower()))
+    record("epsilon_component_after_lower_case",
+        Reg.BranchExists(HKLM, machine .. "\\Components\\" .. os.getenv("NV_MSI_EPSILON_COMPONENT"), KEY_WOW64_64KEY))
     -- A product's clean-up leaves its upgrade code, under which Windows Installer still lists it.
     record("detect_delta_before_its_upgrade_code", Msi.DetectUpgradeCode(deltaUpgrade))
     record("cleanup_delta_upgrade", Msi.CleanupRegistryUpgradeCode(deltaUpgrade))

@@ -11,7 +11,12 @@ function DetectProduct() return Msi.DetectUpgradeCode(shared) end
 
 function CleanupProduct()
     record("detect_shared", Msi.DetectUpgradeCode(shared))
+    -- Forced clean-ups on both sides of Alpha's removal through Windows Installer: the second must not be answered
+    -- from what the first read.
+    record("cleanup_nothing_by_name", Msi.CleanupRegistryProductNameAndPublisher("Norvane Test None", "Norvane Test"))
+    record("cleanup_unknown_code", Msi.CleanupRegistryProductCode(os.getenv("NV_MSI_UNKNOWN_CODE")))
     record("uninstall_shared", Msi.UninstallProduct(shared, os.getenv("NV_TEST_EVIDENCE") .. "\\uninstall.log"))
+    record("cleanup_alpha_by_name", Msi.CleanupRegistryProductNameAndPublisher("Norvane Test Alpha", "Norvane Test"))
     record("detect_shared_after", Msi.DetectUpgradeCode(shared))
     record("uninstall_unknown", Msi.UninstallProduct(unknown, nil))
     record("detect_unknown", Msi.DetectUpgradeCode(unknown))
