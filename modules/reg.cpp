@@ -147,8 +147,8 @@ int RegSetMultiString(lua_State* state)
         strings.push_back(ConvertArgument(std::string_view(text, length), value.valid));
         lua_pop(state, 1);
     }
-    return PushBoolean(state, value.valid &&
-                                  RegOps::SetMultiString(value.root, value.path, value.valueName, strings, value.flags));
+    return PushBoolean(
+        state, value.valid && RegOps::SetMultiString(value.root, value.path, value.valueName, strings, value.flags));
 }
 
 int RegDeleteBranch(lua_State* state)

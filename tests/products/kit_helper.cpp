@@ -141,8 +141,7 @@ int SetKeyDacl(const std::wstring& view, const std::wstring& key, const wchar_t*
     }
     UniqueLocal descriptor;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
-            nullptr)) {
+            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr)) {
         return Fail(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
     }
     status = ::RegSetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
@@ -161,8 +160,8 @@ int KeyExists(const std::wstring& view, const std::wstring& key)
     const std::wstring parent = slash == std::wstring::npos ? L"" : key.substr(0, slash);
     const std::wstring name = slash == std::wstring::npos ? key : key.substr(slash + 1);
     UniqueKey handle;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view),
-                        handle.put()) == ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view), handle.put()) ==
+        ERROR_SUCCESS) {
         wchar_t found[256];
         for (DWORD index = 0;; ++index) {
             DWORD size = 256;
