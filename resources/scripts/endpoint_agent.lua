@@ -12,6 +12,7 @@ local ENDPOINT_AGENT = {
     upgradeCodes = {"{BDEF0ACA-3DA5-4C38-B3B0-7FB9989C7883}"},
     productCodes = {"{FFE8AB29-D8E4-4C1B-A8EB-4D3F58A209DF}"},
     uninstaller = {"uninstall.exe", "/quiet"},
+    programs = {"nveptray.exe"},
     services = {"NvEpAgent"},
     drivers = {"nvepsp"},
     folders = {

@@ -7,6 +7,8 @@
 --   productCodes              product codes of released builds, for registrations that lost their upgrade code
 --   uninstaller               optional {file name, arguments}: the product's own uninstaller in its program
 --                             folder, run before Windows Installer
+--   programs                  its user-mode programs (tray, user interface) in its program folder, ended by
+--                             full path before anything else: they hold files open and would restart services
 --   services, drivers         service names, kernel-driver service names (also their safe-mode entries, class
 --                             filters, firewall rules and driver packages)
 --   devices                   {manufacturer, hardware id} of the devices of its driver packages
@@ -225,8 +227,8 @@ local function Append(list, more)
 end
 
 local STEPS = {
-    {"end programs", function(_, run)
-        system.EndProcessesInFolders(run.folders)
+    {"end programs", function(p, run)
+        system.EndPrograms(p.programs, run.folders)
         return {}
     end},
     {"run uninstallers", RunUninstallers},

@@ -17,6 +17,19 @@ local TASK_CACHE = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\T
 local TASK_TRIGGER_KEYS = {"Tasks", "Plain", "Logon", "Boot", "Maintenance"}
 local UNINSTALL_TIMEOUT_MS = 300000
 
+-- Ends the product's user-mode programs, each by its full path in each of the product's folders that holds
+-- it; its services' programs are left to the service control.
+function system.EndPrograms(names, folders)
+    for _, folder in ipairs(folders) do
+        for _, name in ipairs(names or {}) do
+            local program = folder .. "\\" .. name
+            if FileSystem.IsFile(program) then
+                Process.TerminateByPath(program)
+            end
+        end
+    end
+end
+
 -- Ends everything started from the product's folders, whatever it is called. Programs are never ended by file
 -- name alone: another folder's program may share it.
 function system.EndProcessesInFolders(folders)
