@@ -272,16 +272,7 @@ function installer.RemoveRegistrations(product)
         Log.Info("Removing the registration of product " .. productCode)
         Msi.CleanupRegistryProductCode(productCode)
     end
-    local leftovers = {}
-    for _, package in ipairs(packages) do
-        if FileSystem.IsFile(package) then
-            Log.Info("Removing cached package: " .. package)
-            FileSystem.DeleteFile(package)
-            if FileSystem.IsFile(package) and not FileSystem.HasPendingFileOperation(package) then
-                leftovers[#leftovers + 1] = package
-            end
-        end
-    end
+    local leftovers = files.RemoveFiles(packages)
     for _, entry in ipairs(leftoverTraces.entries) do
         if Reg.BranchExists(HKLM, entry[1], entry[2]) then
             Log.Info("Deleting Programs and Features entry (" .. registry.ViewName(entry[2]) .. "): HKLM\\" .. entry[1])

@@ -1,6 +1,7 @@
 -- Running parts of the product lines: processes, services, kernel drivers and the devices of their driver
 -- packages.
 
+local files = require("norvane_files")
 local registry = require("norvane_registry")
 
 local system = {}
@@ -245,13 +246,8 @@ function system.RemoveDriverPackages(paths)
         if FileSystem.IsFile(pnputil) and not system.RunAndWait(pnputil, "/delete-driver " .. name .. " /force") then
             Log.Warning("The driver store did not remove " .. name)
         end
-        for _, file in ipairs({path, path:sub(1, -5) .. ".pnf"}) do
-            if FileSystem.IsFile(file) then
-                FileSystem.DeleteFile(file)
-                if FileSystem.IsFile(file) and not FileSystem.HasPendingFileOperation(file) then
-                    leftovers[#leftovers + 1] = file
-                end
-            end
+        for _, file in ipairs(files.RemoveFiles({path, path:sub(1, -5) .. ".pnf"})) do
+            leftovers[#leftovers + 1] = file
         end
     end
     return leftovers
@@ -339,12 +335,8 @@ function system.RemoveTasks(tasks)
                 leftovers[#leftovers + 1] = key
             end
         end
-        local file = system32 .. "\\Tasks" .. path
-        if FileSystem.IsFile(file) then
-            FileSystem.DeleteFile(file)
-            if FileSystem.IsFile(file) and not FileSystem.HasPendingFileOperation(file) then
-                leftovers[#leftovers + 1] = file
-            end
+        for _, file in ipairs(files.RemoveFiles({system32 .. "\\Tasks" .. path})) do
+            leftovers[#leftovers + 1] = file
         end
         local folder = path:match("^(\\[^\\]+)\\")
         if folder then
