@@ -36,6 +36,16 @@ function registry.GetString(path, name)
     return ""
 end
 
+-- A set of texts for lookups; `normalize` (lower or upper) is applied to the texts and later to the keys looked
+-- up, so that names that Windows compares without case match.
+function registry.Set(texts, normalize)
+    local set = {}
+    for _, text in ipairs(texts or {}) do
+        set[normalize and normalize(text) or text] = true
+    end
+    return set
+end
+
 -- The view in which a named value exists (64-bit first), or nil.
 function registry.FindValue(path, name)
     for _, view in ipairs(registry.VIEWS) do
@@ -165,10 +175,7 @@ end
 -- The product's logon entries: Run values with one of its names, or whose command starts a program from its
 -- folders. Another program's entry of the same key stays. Each is {root, key, name, view}.
 function registry.FindRunValues(names, folders)
-    local wanted, found = {}, {}
-    for _, name in ipairs(names or {}) do
-        wanted[name] = true
-    end
+    local wanted, found = registry.Set(names), {}
     for _, key in ipairs(RunKeys()) do
         for _, name in ipairs(Reg.GetValueNames(key[1], key[2], key[3])) do
             if wanted[name] or registry.NamesFolder(Reg.GetString(key[1], key[2], name, key[3]), folders) then
@@ -198,13 +205,7 @@ end
 -- entry, a setup bundle's entry). A longer name of the same publisher is another product. Each is
 -- {path, view}.
 function registry.FindUninstallEntries(names, publisher, productCodes)
-    local byName, byCode, found = {}, {}, {}
-    for _, name in ipairs(names) do
-        byName[name] = true
-    end
-    for _, code in ipairs(productCodes) do
-        byCode[code:upper()] = true
-    end
+    local byName, byCode, found = registry.Set(names), registry.Set(productCodes, string.upper), {}
     for _, view in ipairs(registry.VIEWS) do
         for _, entry in ipairs(Reg.GetSubKeys(HKLM, UNINSTALL_KEY, view)) do
             local path = UNINSTALL_KEY .. "\\" .. entry

@@ -123,10 +123,7 @@ function system.FindClassFilters(drivers)
     if #(drivers or {}) == 0 then
         return found
     end
-    local wanted = {}
-    for _, driver in ipairs(drivers) do
-        wanted[driver:lower()] = true
-    end
+    local wanted = registry.Set(drivers, string.lower)
     for _, class in ipairs(Reg.GetSubKeys(HKLM, CLASS_KEY)) do
         local key = CLASS_KEY .. "\\" .. class
         for _, value in ipairs(FILTER_VALUES) do
@@ -261,10 +258,7 @@ end
 -- Firewall rules let one program through; the product's rules name a program in its folders or one of its
 -- services. Rule paths may begin with an environment variable of the program folders.
 function system.FindFirewallRules(folders, services)
-    local found, serviceNames = {}, {}
-    for _, service in ipairs(services) do
-        serviceNames[service:lower()] = true
-    end
+    local found, serviceNames = {}, registry.Set(services, string.lower)
     local variables = {
         ["%programfiles%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFiles),
         ["%programfiles(x86)%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFilesX86),
@@ -289,10 +283,7 @@ end
 function system.FindTasks(paths)
     local found = {}
     local tasksFolder = FileSystem.GetSpecialPath(SpecialPath_System32) .. "\\Tasks"
-    local wanted = {}
-    for _, path in ipairs(paths or {}) do
-        wanted[path:lower()] = path
-    end
+    local wanted = registry.Set(paths, string.lower)
     local ids = {}
     for _, id in ipairs(Reg.GetSubKeys(HKLM, TASK_CACHE .. "\\Tasks")) do
         local path = Reg.GetString(HKLM, TASK_CACHE .. "\\Tasks\\" .. id, "Path")
