@@ -1,5 +1,6 @@
 #include "engine/host_module.h"
 #include "modules/lua_arguments.h"
+#include "platform/file_contents.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/special_folders.h"
@@ -187,6 +188,22 @@ int FsListDirectory(lua_State* state)
     return 1;
 }
 
+// Product scripts read small files (driver package descriptions, cached installer packages) to tell whether
+// they are the product's. The bytes are pushed as they are; a failure or a larger file gives "".
+int FsReadFile(lua_State* state)
+{
+    constexpr int32_t kDefaultLimit = 16 << 20;
+    const std::string_view pathUtf8 = CheckUtf8(state, 1);
+    const int32_t limit = OptInt32(state, 2, kDefaultLimit);
+    const std::wstring path = Utf8ToWide(pathUtf8);
+    std::string bytes;
+    if (path.empty() || limit < 0 || !ReadFileContents(path, static_cast<uint64_t>(limit), bytes)) {
+        bytes.clear();
+    }
+    lua_pushlstring(state, bytes.data(), bytes.size());
+    return 1;
+}
+
 const luaL_Reg kFileSystemFunctions[] = {
     {"Exists", FsExists},
     {"IsFile", FsIsFile},
@@ -204,6 +221,7 @@ const luaL_Reg kFileSystemFunctions[] = {
     {"SplitPath", FsSplitPath},
     {"ContainsFiles", FsContainsFiles},
     {"ListDirectory", FsListDirectory},
+    {"ReadFile", FsReadFile},
     {nullptr, nullptr},
 };
 

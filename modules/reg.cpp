@@ -125,6 +125,32 @@ int RegGetMultiString(lua_State* state)
     return 1;
 }
 
+// The list comes first, like the value of SetString. Every element is checked before anything is built, so a
+// non-string element raises the argument error without leaking what was built so far.
+int RegSetMultiString(lua_State* state)
+{
+    luaL_checktype(state, 1, LUA_TTABLE);
+    const lua_Integer count = luaL_len(state, 1);
+    for (lua_Integer index = 1; index <= count; ++index) {
+        const int type = lua_geti(state, 1, index);
+        lua_pop(state, 1);
+        if (type != LUA_TSTRING && type != LUA_TNUMBER) {
+            return luaL_argerror(state, 1, "a list of strings expected");
+        }
+    }
+    KeyArguments value = CheckKeyArguments(state, 2, true);
+    std::vector<std::wstring> strings;
+    for (lua_Integer index = 1; index <= count; ++index) {
+        lua_geti(state, 1, index);
+        size_t length = 0;
+        const char* text = lua_tolstring(state, -1, &length);
+        strings.push_back(ConvertArgument(std::string_view(text, length), value.valid));
+        lua_pop(state, 1);
+    }
+    return PushBoolean(
+        state, value.valid && RegOps::SetMultiString(value.root, value.path, value.valueName, strings, value.flags));
+}
+
 int RegDeleteBranch(lua_State* state)
 {
     const KeyArguments key = CheckKey(state);
@@ -174,6 +200,7 @@ const luaL_Reg kRegFunctions[] = {
     {"GetString", RegGetString},
     {"SetString", RegSetString},
     {"GetMultiString", RegGetMultiString},
+    {"SetMultiString", RegSetMultiString},
     {"DeleteBranch", RegDeleteBranch},
     {"DeleteBranchByMask", RegDeleteBranchByMask},
     {"DeleteKey", RegDeleteKey},

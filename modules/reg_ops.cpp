@@ -140,6 +140,17 @@ std::vector<std::wstring> GetMultiString(HKEY root, const std::wstring& path, co
     return strings;
 }
 
+bool SetMultiString(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                    const std::vector<std::wstring>& strings, DWORD flags)
+{
+    RegistryError code = RegistryError::Success;
+    if (!OpenRegistry(root, flags).SetMultiString(path, valueName, strings, &code)) {
+        LogWriteFailure(L"RegOps::SetMultiString", path, valueName, code);
+        return false;
+    }
+    return true;
+}
+
 bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags)
 {
     RegistryError code = RegistryError::Success;

@@ -24,6 +24,10 @@ bool SetString(HKEY root, const std::wstring& path, const std::wstring& valueNam
                DWORD flags);
 std::vector<std::wstring> GetMultiString(HKEY root, const std::wstring& path, const std::wstring& valueName,
                                          DWORD flags);
+// Writes REG_MULTI_SZ; the key must exist already. An empty string in the list is refused (it would end the
+// list when read back).
+bool SetMultiString(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                    const std::vector<std::wstring>& strings, DWORD flags);
 // Deletes the named value of the key.
 bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
 std::vector<std::wstring> GetSubkeys(HKEY root, const std::wstring& path, DWORD flags);

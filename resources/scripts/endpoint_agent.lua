@@ -1,6 +1,7 @@
 -- Norvane Endpoint Agent: the managed business agent. Its own uninstaller must run first (it reports the
--- removal to the management server); it has an agent service, a self-protection kernel driver, a tray program
--- and a policy cache. The display name carries the edition, read from the agent's key.
+-- removal to the management server); it has an agent service, a self-protection kernel driver (a filter of the
+-- disk class, with its driver package and safe-mode entries so that it also protects in safe mode), a tray
+-- program, a scheduled check-in and a policy cache. The display name carries the edition, read from the agent's key.
 
 local product = require("norvane_product")
 
@@ -10,8 +11,8 @@ local ENDPOINT_AGENT = {
     publisher = "Norvane",
     upgradeCodes = {"{BDEF0ACA-3DA5-4C38-B3B0-7FB9989C7883}"},
     productCodes = {"{FFE8AB29-D8E4-4C1B-A8EB-4D3F58A209DF}"},
-    uninstaller = {{SpecialPath_CommonProgramFiles, "Norvane\\Endpoint Agent\\uninstall.exe"}, "/quiet"},
-    processes = {"nveptray.exe"},
+    uninstaller = {"uninstall.exe", "/quiet"},
+    programs = {"nveptray.exe"},
     services = {"NvEpAgent"},
     drivers = {"nvepsp"},
     folders = {
@@ -20,6 +21,9 @@ local ENDPOINT_AGENT = {
     },
     files = {{SpecialPath_System32, "drivers\\nvepsp.sys"}},
     keys = {"SOFTWARE\\Norvane\\Endpoint Agent"},
+    userKeys = {"Software\\Norvane\\Endpoint Agent"},
+    runValues = {"Norvane Endpoint Agent"},
+    tasks = {"\\Norvane\\Endpoint Agent Check-in"},
 }
 
 function GetProductId()

@@ -1,6 +1,7 @@
 -- Norvane Internet Security: the suite. A Windows Installer package with a protection service and a web guard
--- service that depends on it, a tray program, an Explorer shell extension registered as a COM class, and a
--- 32-bit browser component under the 32-bit program files.
+-- service that depends on it, a tray program, an Explorer context-menu handler registered as a COM class in
+-- both views, a 32-bit browser component under the 32-bit program files, a scheduled update, firewall rules
+-- and each user's settings. A setup bundle may have installed it, with its own Programs and Features entry.
 
 local product = require("norvane_product")
 
@@ -12,7 +13,7 @@ local INTERNET_SECURITY = {
     publisher = "Norvane",
     upgradeCodes = {"{B7EA428C-DF9C-4CE0-8997-6721D61922EA}"},
     productCodes = {"{852B17CB-D8D6-4CDE-B7AC-6881140A4B7D}"},
-    processes = {"nvistray.exe"},
+    programs = {"nvistray.exe"},
     services = {"NvIsWebGuard", "NvIsSvc"},
     folders = {
         {SpecialPath_CommonProgramFiles, "Norvane\\Internet Security"},
@@ -23,12 +24,17 @@ local INTERNET_SECURITY = {
     keys = {
         "SOFTWARE\\Norvane\\Internet Security",
         "SOFTWARE\\Classes\\CLSID\\" .. SHELL_EXTENSION,
+        "SOFTWARE\\Classes\\*\\shellex\\ContextMenuHandlers\\NvIsShellExt",
+        "SOFTWARE\\Classes\\Directory\\shellex\\ContextMenuHandlers\\NvIsShellExt",
         "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Norvane Internet Security",
     },
     values = {
-        {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", "Norvane Internet Security"},
         {"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved", SHELL_EXTENSION},
     },
+    userKeys = {"Software\\Norvane\\Internet Security"},
+    userFolders = {"Norvane\\Internet Security"},
+    runValues = {"Norvane Internet Security"},
+    tasks = {"\\Norvane\\Internet Security Update"},
 }
 
 function GetProductId()

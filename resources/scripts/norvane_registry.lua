@@ -7,6 +7,9 @@ registry.VIEWS = {KEY_WOW64_64KEY, KEY_WOW64_32KEY}
 
 local VIEW_NAMES = {[KEY_WOW64_64KEY] = "64-bit", [KEY_WOW64_32KEY] = "32-bit"}
 local VENDOR_KEY = "SOFTWARE\\Norvane"
+local USER_VENDOR_KEY = "Software\\Norvane"
+local UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
+local RUN_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
 
 -- The view in which a key exists (64-bit first), or nil.
 function registry.FindBranch(path)
@@ -31,6 +34,26 @@ function registry.GetString(path, name)
         end
     end
     return ""
+end
+
+-- A set of texts for lookups; `normalize` (lower or upper) is applied to the texts and later to the keys looked
+-- up, so that names that Windows compares without case match.
+function registry.Set(texts, normalize)
+    local set = {}
+    for _, text in ipairs(texts or {}) do
+        set[normalize and normalize(text) or text] = true
+    end
+    return set
+end
+
+-- The view in which a named value exists (64-bit first), or nil.
+function registry.FindValue(path, name)
+    for _, view in ipairs(registry.VIEWS) do
+        if Reg.KeyExists(HKLM, path, name, view) then
+            return view
+        end
+    end
+    return nil
 end
 
 -- Deletes whole branches of HKLM in both views; returns the "view:path" of those that remain.
@@ -73,6 +96,126 @@ function registry.DeleteEmptyVendorKey()
             Log.Info("Deleted empty key (" .. VIEW_NAMES[view] .. "): HKLM\\" .. VENDOR_KEY)
         end
     end
+end
+
+-- The user hives that are loaded: HKU\<SID> of every user who is logged on (or whose hive a program loaded),
+-- and the default hive, without the classes hives. A profile whose user is not logged on has no hive here;
+-- its per-user keys stay until a run while that user is logged on.
+function registry.UserHives()
+    local hives = {}
+    for _, name in ipairs(Reg.GetSubKeys(HKU, "")) do
+        if not name:match("_Classes$") then
+            hives[#hives + 1] = name
+        end
+    end
+    return hives
+end
+
+-- The product's keys (paths below Software of a user hive) in every loaded hive, as "<SID>\<path>".
+function registry.FindUserKeys(paths)
+    local found = {}
+    for _, hive in ipairs(registry.UserHives()) do
+        for _, path in ipairs(paths or {}) do
+            if Reg.BranchExists(HKU, hive .. "\\" .. path) then
+                found[#found + 1] = hive .. "\\" .. path
+            end
+        end
+    end
+    return found
+end
+
+-- Deletes keys of the user hives (as FindUserKeys gives them) and each hive's vendor key once it is empty;
+-- returns the keys that remain.
+function registry.DeleteUserKeys(keys)
+    local leftovers, hives = {}, {}
+    for _, key in ipairs(keys) do
+        Log.Info("Deleting key: HKU\\" .. key)
+        if not Reg.DeleteBranch(HKU, key) and Reg.BranchExists(HKU, key) then
+            leftovers[#leftovers + 1] = "HKU\\" .. key
+        end
+        hives[key:match("^[^\\]+")] = true
+    end
+    for hive in pairs(hives) do
+        local vendor = hive .. "\\" .. USER_VENDOR_KEY
+        if Reg.BranchExists(HKU, vendor) and Reg.DeleteBranchIfEmpty(HKU, vendor) then
+            Log.Info("Deleted empty key: HKU\\" .. vendor)
+        end
+    end
+    return leftovers
+end
+
+local function Lower(text)
+    return text:lower()
+end
+
+-- True when the text names a path inside one of the folders (compared without case, whole folder names).
+function registry.NamesFolder(text, folders)
+    local lowered = Lower(text)
+    for _, folder in ipairs(folders) do
+        if lowered:find(Lower(folder) .. "\\", 1, true) then
+            return true
+        end
+    end
+    return false
+end
+
+-- Every Run key the product may have written to: HKLM in both views and each loaded user hive, as
+-- {root, path, view}.
+local function RunKeys()
+    local keys = {}
+    for _, view in ipairs(registry.VIEWS) do
+        keys[#keys + 1] = {HKLM, RUN_KEY, view}
+    end
+    for _, hive in ipairs(registry.UserHives()) do
+        keys[#keys + 1] = {HKU, hive .. "\\" .. RUN_KEY, nil}
+    end
+    return keys
+end
+
+-- The product's logon entries: Run values with one of its names, or whose command starts a program from its
+-- folders. Another program's entry of the same key stays. Each is {root, key, name, view}.
+function registry.FindRunValues(names, folders)
+    local wanted, found = registry.Set(names), {}
+    for _, key in ipairs(RunKeys()) do
+        for _, name in ipairs(Reg.GetValueNames(key[1], key[2], key[3])) do
+            if wanted[name] or registry.NamesFolder(Reg.GetString(key[1], key[2], name, key[3]), folders) then
+                found[#found + 1] = {key[1], key[2], name, key[3]}
+            end
+        end
+    end
+    return found
+end
+
+-- Deletes values given as {root, key, name, view}; returns those that remain.
+function registry.DeleteFoundValues(values)
+    local leftovers = {}
+    for _, value in ipairs(values) do
+        local where = (value[1] == HKU and "HKU\\" or "HKLM\\") .. value[2] .. "\\" .. value[3]
+        Log.Info("Deleting value: " .. where)
+        if not Reg.DeleteKey(value[1], value[2], value[3], value[4]) and
+            Reg.KeyExists(value[1], value[2], value[3], value[4]) then
+            leftovers[#leftovers + 1] = where
+        end
+    end
+    return leftovers
+end
+
+-- Programs and Features entries of the product in both views: those named after one of its product codes,
+-- and those whose display name equals one of its names and whose publisher is its own (a newer build's
+-- entry, a setup bundle's entry). A longer name of the same publisher is another product. Each is
+-- {path, view}.
+function registry.FindUninstallEntries(names, publisher, productCodes)
+    local byName, byCode, found = registry.Set(names), registry.Set(productCodes, string.upper), {}
+    for _, view in ipairs(registry.VIEWS) do
+        for _, entry in ipairs(Reg.GetSubKeys(HKLM, UNINSTALL_KEY, view)) do
+            local path = UNINSTALL_KEY .. "\\" .. entry
+            if byCode[entry:upper()] or (byName[Reg.GetString(HKLM, path, "DisplayName", view)] and
+                Reg.GetString(HKLM, path, "Publisher", view) == publisher) then
+                found[#found + 1] = {path, view}
+            end
+        end
+    end
+    return found
 end
 
 return registry

@@ -1,19 +1,38 @@
 -- Running parts of the product lines: processes, services, kernel drivers and the devices of their driver
 -- packages.
 
+local files = require("norvane_files")
+local registry = require("norvane_registry")
+
 local system = {}
 
 local SERVICES_KEY = "SYSTEM\\CurrentControlSet\\Services\\"
+local SAFE_BOOT_KEYS = {
+    "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\",
+    "SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Network\\",
+}
+local CLASS_KEY = "SYSTEM\\CurrentControlSet\\Control\\Class"
+local FILTER_VALUES = {"UpperFilters", "LowerFilters"}
+local FIREWALL_RULES = "SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules"
+local TASK_CACHE = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache"
+local TASK_TRIGGER_KEYS = {"Tasks", "Plain", "Logon", "Boot", "Maintenance"}
+local UNINSTALL_TIMEOUT_MS = 300000
 
--- Ends the product's user-mode programs (tray, user interface) by file name; they hold files open and would
--- restart services.
-function system.EndProcessesByName(names)
-    for _, name in ipairs(names or {}) do
-        Process.TerminateByName(name)
+-- Ends the product's user-mode programs, each by its full path in each of the product's folders that holds
+-- it; its services' programs are left to the service control.
+function system.EndPrograms(names, folders)
+    for _, folder in ipairs(folders) do
+        for _, name in ipairs(names or {}) do
+            local program = folder .. "\\" .. name
+            if FileSystem.IsFile(program) then
+                Process.TerminateByPath(program)
+            end
+        end
     end
 end
 
--- Ends everything started from the product's folders, whatever it is called.
+-- Ends everything started from the product's folders, whatever it is called. Programs are never ended by file
+-- name alone: another folder's program may share it.
 function system.EndProcessesInFolders(folders)
     for _, folder in ipairs(folders) do
         Process.TerminateAllFromPath(folder)
@@ -50,6 +69,12 @@ function system.RemoveServices(names, productId)
         if Reg.BranchExists(HKLM, key) and not Reg.DeleteBranch(HKLM, key) then
             leftovers[#leftovers + 1] = name
         end
+        for _, safeBoot in ipairs(system.FindSafeBootEntries({name})) do
+            Log.Info("Deleting safe-mode entry: HKLM\\" .. safeBoot)
+            if not Reg.DeleteBranch(HKLM, safeBoot) and Reg.BranchExists(HKLM, safeBoot) then
+                leftovers[#leftovers + 1] = safeBoot
+            end
+        end
         if unstoppable[name] then
             Meta.SetRebootNeeded(productId .. ": service " .. name .. " is still running and goes at the next restart")
         end
@@ -64,6 +89,253 @@ function system.RemoveDevices(devices)
     for _, device in ipairs(devices or {}) do
         if not Win32Driver.UninstallOemDriversByManufacturerAndName(device[1], device[2]) then
             leftovers[#leftovers + 1] = device[1] .. "/" .. device[2]
+        end
+    end
+    return leftovers
+end
+
+-- The services' entries that let them start in safe mode ("Minimal" and "Network"), by service name or the
+-- driver's file name.
+function system.FindSafeBootEntries(names)
+    local found = {}
+    for _, name in ipairs(names) do
+        for _, base in ipairs(SAFE_BOOT_KEYS) do
+            for _, entry in ipairs({name, name .. ".sys"}) do
+                if Reg.BranchExists(HKLM, base .. entry) then
+                    found[#found + 1] = base .. entry
+                end
+            end
+        end
+    end
+    return found
+end
+
+-- Starts a program of the product or of Windows and waits at most five minutes, so that a silent run never
+-- hangs on a prompt; true when it ended with exit code 0.
+function system.RunAndWait(program, arguments)
+    return Process.StartProcessAndWaitForCompletion(program, arguments, UNINSTALL_TIMEOUT_MS,
+        CreationFlags_CREATE_NO_WINDOW)
+end
+
+-- The device classes' filter lists that name one of the drivers, as {class key, value name, list}.
+function system.FindClassFilters(drivers)
+    local found = {}
+    if #(drivers or {}) == 0 then
+        return found
+    end
+    local wanted = registry.Set(drivers, string.lower)
+    for _, class in ipairs(Reg.GetSubKeys(HKLM, CLASS_KEY)) do
+        local key = CLASS_KEY .. "\\" .. class
+        for _, value in ipairs(FILTER_VALUES) do
+            local filters = Reg.GetMultiString(HKLM, key, value)
+            for _, filter in ipairs(filters) do
+                if wanted[filter:lower()] then
+                    found[#found + 1] = {key, value, filters, wanted}
+                    break
+                end
+            end
+        end
+    end
+    return found
+end
+
+-- Takes the product's drivers out of the filter lists, keeping every other filter in its order; a list that
+-- only named the product's drivers is deleted. A filter without its driver can keep Windows from starting,
+-- so one that remains is reported. Returns what remains.
+function system.RemoveClassFilters(found)
+    local leftovers = {}
+    for _, entry in ipairs(found) do
+        local key, value, filters, wanted = entry[1], entry[2], entry[3], entry[4]
+        local kept = {}
+        for _, filter in ipairs(filters) do
+            if not wanted[filter:lower()] then
+                kept[#kept + 1] = filter
+            end
+        end
+        Log.Info("Removing the product's filters from HKLM\\" .. key .. "\\" .. value .. ", keeping: " ..
+                     table.concat(kept, " "))
+        if #kept == 0 then
+            Reg.DeleteKey(HKLM, key, value)
+        else
+            Reg.SetMultiString(kept, HKLM, key, value)
+        end
+        for _, filter in ipairs(Reg.GetMultiString(HKLM, key, value)) do
+            if wanted[filter:lower()] then
+                leftovers[#leftovers + 1] = key .. "\\" .. value
+                break
+            end
+        end
+    end
+    return leftovers
+end
+
+-- The text of a driver package description: UTF-16 (with its byte-order mark) or ANSI, reduced to what the
+-- match below needs.
+local function InfText(bytes)
+    if bytes:sub(1, 2) == "\xFF\xFE" then
+        return (bytes:sub(3):gsub("(.)\0", "%1"))
+    end
+    return bytes
+end
+
+-- The [Version] section's provider of a driver package description, with a %string% resolved from [Strings].
+local function InfProvider(text)
+    local section, provider, strings = nil, nil, {}
+    for line in text:gmatch("[^\r\n]+") do
+        line = line:gsub(";.*$", "")
+        local name = line:match("^%s*%[%s*(.-)%s*%]")
+        if name then
+            section = name:lower()
+        else
+            local key, value = line:match("^%s*([^=]-)%s*=%s*(.-)%s*$")
+            if key and section == "version" and key:lower() == "provider" then
+                provider = value
+            elseif key and section == "strings" then
+                strings[key:lower()] = value:match('^"(.*)"$') or value
+            end
+        end
+    end
+    if provider then
+        local token = provider:match("^%%(.-)%%$")
+        if token then
+            provider = strings[token:lower()]
+        end
+    end
+    return provider
+end
+
+-- The product's driver packages in the Windows driver folder: "oem<n>.inf" files whose provider is the
+-- publisher and which install one of the product's drivers ("<driver>.sys"). Another vendor's package, or
+-- another Norvane product's, stays.
+function system.FindDriverPackages(drivers, publisher)
+    local found = {}
+    local windows = FileSystem.GetSpecialPath(SpecialPath_Windows)
+    if windows == "" or #(drivers or {}) == 0 then
+        return found
+    end
+    local infFolder = windows .. "\\INF"
+    for _, name in ipairs(FileSystem.ListDirectory(infFolder, ListDir_Files)) do
+        if name:lower():match("^oem%d+%.inf$") then
+            local path = infFolder .. "\\" .. name
+            local text = InfText(FileSystem.ReadFile(path, 4 << 20))
+            if InfProvider(text) == publisher then
+                local lowered = text:lower()
+                for _, driver in ipairs(drivers) do
+                    if lowered:find("%f[%w_]" .. driver:lower() .. "%.sys%f[^%w_]") then
+                        found[#found + 1] = path
+                        break
+                    end
+                end
+            end
+        end
+    end
+    return found
+end
+
+-- Removes driver packages: through the driver store's own tool where Windows has it, then the description and
+-- its compiled ".pnf" beside it. Returns what remains.
+function system.RemoveDriverPackages(paths)
+    local leftovers = {}
+    local pnputil = FileSystem.GetSpecialPath(SpecialPath_System32) .. "\\pnputil.exe"
+    for _, path in ipairs(paths) do
+        local name = FileSystem.SplitPath(path)[2]
+        Log.Info("Removing driver package: " .. path)
+        if FileSystem.IsFile(pnputil) and not system.RunAndWait(pnputil, "/delete-driver " .. name .. " /force") then
+            Log.Warning("The driver store did not remove " .. name)
+        end
+        for _, file in ipairs(files.RemoveFiles({path, path:sub(1, -5) .. ".pnf"})) do
+            leftovers[#leftovers + 1] = file
+        end
+    end
+    return leftovers
+end
+
+-- Field `name` of a firewall rule ("v2.30|Action=Allow|App=C:\\...\\x.exe|Svc=...|Name=...|"), or "".
+local function RuleField(rule, name)
+    return rule:match("|" .. name .. "=([^|]*)") or ""
+end
+
+-- Firewall rules let one program through; the product's rules name a program in its folders or one of its
+-- services. Rule paths may begin with an environment variable of the program folders.
+function system.FindFirewallRules(folders, services)
+    local found, serviceNames = {}, registry.Set(services, string.lower)
+    local variables = {
+        ["%programfiles%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFiles),
+        ["%programfiles(x86)%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFilesX86),
+        ["%programdata%"] = FileSystem.GetSpecialPath(SpecialPath_CommonAppData),
+        ["%systemroot%"] = FileSystem.GetSpecialPath(SpecialPath_Windows),
+    }
+    for _, name in ipairs(Reg.GetValueNames(HKLM, FIREWALL_RULES)) do
+        local rule = Reg.GetString(HKLM, FIREWALL_RULES, name)
+        local app = RuleField(rule, "App"):gsub("^(%%[^%%]+%%)", function(variable)
+            return variables[variable:lower()]
+        end)
+        if (app ~= "" and registry.NamesFolder(app, folders)) or serviceNames[RuleField(rule, "Svc"):lower()] then
+            found[#found + 1] = {HKLM, FIREWALL_RULES, name, nil}
+        end
+    end
+    return found
+end
+
+-- The product's scheduled tasks (paths such as "\\Norvane\\Antivirus Update") that the Task Scheduler still
+-- keeps: the task file below System32\\Tasks or its cache entries, found by path and by the id the cache gives
+-- it. Each is {path, id or ""}.
+function system.FindTasks(paths)
+    local found = {}
+    local tasksFolder = FileSystem.GetSpecialPath(SpecialPath_System32) .. "\\Tasks"
+    local wanted = registry.Set(paths, string.lower)
+    local ids = {}
+    for _, id in ipairs(Reg.GetSubKeys(HKLM, TASK_CACHE .. "\\Tasks")) do
+        local path = Reg.GetString(HKLM, TASK_CACHE .. "\\Tasks\\" .. id, "Path")
+        if wanted[path:lower()] then
+            ids[path:lower()] = id
+        end
+    end
+    for _, path in ipairs(paths or {}) do
+        local id = Reg.GetString(HKLM, TASK_CACHE .. "\\Tree" .. path, "Id")
+        if id == "" then
+            id = ids[path:lower()] or ""
+        end
+        if id ~= "" or Reg.BranchExists(HKLM, TASK_CACHE .. "\\Tree" .. path) or FileSystem.Exists(tasksFolder .. path) then
+            found[#found + 1] = {path, id}
+        end
+    end
+    return found
+end
+
+-- Deletes scheduled tasks: through the Task Scheduler first, then whatever it left of the task file and the
+-- cache entries, and the product's task folder once empty. Returns what remains.
+function system.RemoveTasks(tasks)
+    local leftovers = {}
+    local system32 = FileSystem.GetSpecialPath(SpecialPath_System32)
+    local schtasks = system32 .. "\\schtasks.exe"
+    for _, task in ipairs(tasks) do
+        local path, id = task[1], task[2]
+        Log.Info("Deleting scheduled task: " .. path)
+        if FileSystem.IsFile(schtasks) then
+            system.RunAndWait(schtasks, '/delete /tn "' .. path .. '" /f')
+        end
+        local keys = {TASK_CACHE .. "\\Tree" .. path}
+        if id ~= "" then
+            for _, kind in ipairs(TASK_TRIGGER_KEYS) do
+                keys[#keys + 1] = TASK_CACHE .. "\\" .. kind .. "\\" .. id
+            end
+        end
+        for _, key in ipairs(keys) do
+            if Reg.BranchExists(HKLM, key) and not Reg.DeleteBranch(HKLM, key) and Reg.BranchExists(HKLM, key) then
+                leftovers[#leftovers + 1] = key
+            end
+        end
+        for _, file in ipairs(files.RemoveFiles({system32 .. "\\Tasks" .. path})) do
+            leftovers[#leftovers + 1] = file
+        end
+        local folder = path:match("^(\\[^\\]+)\\")
+        if folder then
+            Reg.DeleteBranchIfEmpty(HKLM, TASK_CACHE .. "\\Tree" .. folder)
+            if FileSystem.IsDirectory(system32 .. "\\Tasks" .. folder) and
+                next(FileSystem.ListDirectory(system32 .. "\\Tasks" .. folder, ListDir_All)) == nil then
+                FileSystem.RemoveDirectoryIfEmpty(system32 .. "\\Tasks" .. folder)
+            end
         end
     end
     return leftovers

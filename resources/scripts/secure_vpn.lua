@@ -1,5 +1,6 @@
 -- Norvane Secure VPN: the VPN client. A Windows Installer package with a connection service, a tray program and
--- a virtual network adapter: a root-enumerated network device backed by the product's kernel driver.
+-- a virtual network adapter: a root-enumerated network device backed by the product's kernel driver from its
+-- driver package; firewall rules for its service; each user's connection profiles.
 
 local product = require("norvane_product")
 
@@ -9,7 +10,7 @@ local SECURE_VPN = {
     publisher = "Norvane",
     upgradeCodes = {"{DBEE4EDD-6A82-4A9F-8185-9335F44F5BAB}"},
     productCodes = {"{240D1D8B-0367-4A41-9C32-F6FC6802E91D}"},
-    processes = {"nvvpntray.exe"},
+    programs = {"nvvpntray.exe"},
     services = {"NvVpnSvc"},
     drivers = {"nvvpnadp"},
     devices = {{"Norvane", "nvvpn_adapter"}},
@@ -19,6 +20,9 @@ local SECURE_VPN = {
     },
     files = {{SpecialPath_System32, "drivers\\nvvpnadp.sys"}},
     keys = {"SOFTWARE\\Norvane\\Secure VPN"},
+    userKeys = {"Software\\Norvane\\Secure VPN"},
+    userFolders = {"Norvane\\Secure VPN"},
+    runValues = {"Norvane Secure VPN"},
 }
 
 function GetProductId()

@@ -40,7 +40,7 @@ T.Case("constants", function()
     for _ in pairs(FileSystem) do
         count = count + 1
     end
-    T.Eq(count, 16, "functions in FileSystem")
+    T.Eq(count, 17, "functions in FileSystem")
 end)
 
 T.Case("GetSpecialPath resolves each kind", function()
@@ -259,6 +259,26 @@ T.Case("ListDirectory modes", function()
     T.Eq(T.Joined(FileSystem.ListDirectory(named)), T.Joined({ "gr\xC3\xBC\xC3\x9Fe" }), "UTF-8 name")
 end)
 
+T.Case("ReadFile returns the bytes of small regular files only", function()
+    local folder = Tree({ "sub\\" })
+    local bytes = "\xFF\xFEN\0o\0\0\0binary\r\n" .. ("x"):rep(5000)
+    assert(TestHost.WriteFile(folder .. "\\package.bin", bytes), "cannot write the file")
+    local cases = {
+        { folder .. "\\package.bin", nil, bytes },
+        { folder .. "\\package.bin", #bytes, bytes },
+        { folder .. "\\package.bin", #bytes - 1, "" },
+        { folder .. "\\package.bin", -1, "" },
+        { folder .. "\\missing.bin", nil, "" },
+        { folder .. "\\sub", nil, "" },
+        { INVALID_UTF8, nil, "" },
+        { "", nil, "" },
+    }
+    for _, c in ipairs(cases) do
+        T.Eq(FileSystem.ReadFile(c[1], c[2]), c[3], "ReadFile " .. c[1] .. " " .. tostring(c[2]))
+    end
+    T.True(FileSystem.IsFile(folder .. "\\package.bin"), "the file stays")
+end)
+
 T.Case("arguments of a wrong type raise", function()
     local path = root
     local cases = {
@@ -283,6 +303,8 @@ T.Case("arguments of a wrong type raise", function()
         { function() FileSystem.ContainsFiles(path, 0.5) end, "number has no integer representation" },
         { function() FileSystem.ListDirectory(path, "all") end, "bad argument #2 .-number expected, got string" },
         { function() FileSystem.ListDirectory({}) end, "bad argument #1 .-string expected, got table" },
+        { function() FileSystem.ReadFile({}) end, "bad argument #1 .-string expected, got table" },
+        { function() FileSystem.ReadFile(path, "all") end, "bad argument #2 .-number expected, got string" },
     }
     for i, c in ipairs(cases) do
         T.Raises(c[1], c[2], "case " .. i)

@@ -38,7 +38,7 @@ T.Case("constants and functions", function()
     for _ in pairs(Reg) do
         count = count + 1
     end
-    T.Eq(count, 13, "functions in Reg")
+    T.Eq(count, 14, "functions in Reg")
 end)
 
 T.Case("roots", function()
@@ -138,6 +138,25 @@ T.Case("GetMultiString", function()
         T.Eq(T.Joined(Reg.GetMultiString(HKLM, key, c[1])), T.Joined(c[2]), "GetMultiString " .. c[1])
     end
     T.Contains(TestHost.LogText(), "RegOps::GetMultiString: Failed to read '" .. key .. ":Text': 2", "log")
+end)
+
+T.Case("SetMultiString writes lists in order", function()
+    for _, v in ipairs(VIEWS) do
+        local key = Key({}, v[2])
+        local cases = {
+            { "Filters", { "otherflt", "partmgr" }, true, { "otherflt", "partmgr" } },
+            { "Numbers", { 42, "gr\xC3\xBC\xC3\x9Fe" }, true, { "42", "gr\xC3\xBC\xC3\x9Fe" } },
+            { "EmptyInside", { "a", "", "b" }, false, {} },
+            { "BadText", { "a", "\xFF" }, false, {} },
+        }
+        for _, c in ipairs(cases) do
+            T.Eq(Reg.SetMultiString(c[2], HKLM, key, c[1], v[2]), c[3], v[1] .. " SetMultiString " .. c[1])
+            T.Eq(T.Joined(Reg.GetMultiString(HKLM, key, c[1], v[2])), T.Joined(c[4]), v[1] .. " read back " .. c[1])
+        end
+        T.False(Reg.SetMultiString({ "a" }, HKLM, key .. "\\Missing", "Filters", v[2]), v[1] .. " on a missing key")
+    end
+    T.Raises(function() Reg.SetMultiString({ "a", {} }, HKLM, BASE, "x") end, "a list of strings expected", "element")
+    T.Raises(function() Reg.SetMultiString("a", HKLM, BASE, "x") end, "table expected, got string", "not a list")
 end)
 
 T.Case("DeleteKey deletes values", function()

@@ -4,6 +4,8 @@
 //   devices                            every present device as "instance id|manufacturer|hardware ids"
 //   device-add HWID MANUFACTURER DESC  registers a root-enumerated network device, prints its instance id
 //   deny-delete 32|64 KEY              makes HKLM\KEY refuse deletion to everyone (self-protection)
+//   deny-all 32|64 KEY                 makes HKLM\KEY refuse everything, reading included, to everyone
+//   key-exists 32|64 KEY               prints "yes" when HKLM\KEY exists, also when it refuses to be opened
 //   hold READY FILE...                 opens the files without sharing, creates READY, then sleeps
 #include "platform/unique_device_info.h"
 #include "platform/unique_resource.h"
@@ -123,9 +125,14 @@ int AddDevice(const std::wstring& hardwareId, const std::wstring& manufacturer, 
     return 0;
 }
 
-int DenyDelete(const std::wstring& view, const std::wstring& key)
+REGSAM ViewFlag(const std::wstring& view)
 {
-    const REGSAM viewFlag = view == L"32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    return view == L"32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
+int SetKeyDacl(const std::wstring& view, const std::wstring& key, const wchar_t* sddl)
+{
+    const REGSAM viewFlag = ViewFlag(view);
     UniqueKey handle;
     LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, WRITE_DAC | viewFlag, handle.put());
     if (status != ERROR_SUCCESS) {
@@ -133,10 +140,8 @@ int DenyDelete(const std::wstring& view, const std::wstring& key)
         return Fail(L"RegOpenKeyEx");
     }
     UniqueLocal descriptor;
-    // Everyone may do everything to the key except delete it.
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(D;;SD;;;WD)(A;;KA;;;WD)", SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()),
-            nullptr)) {
+            sddl, SDDL_REVISION_1, reinterpret_cast<PSECURITY_DESCRIPTOR*>(descriptor.put()), nullptr)) {
         return Fail(L"ConvertStringSecurityDescriptorToSecurityDescriptor");
     }
     status = ::RegSetKeySecurity(handle.get(), DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
@@ -145,6 +150,32 @@ int DenyDelete(const std::wstring& view, const std::wstring& key)
         ::SetLastError(static_cast<DWORD>(status));
         return Fail(L"RegSetKeySecurity");
     }
+    return 0;
+}
+
+// Looks for the name in its parent's listing, so that a key that refuses every access still counts.
+int KeyExists(const std::wstring& view, const std::wstring& key)
+{
+    const size_t slash = key.find_last_of(L'\\');
+    const std::wstring parent = slash == std::wstring::npos ? L"" : key.substr(0, slash);
+    const std::wstring name = slash == std::wstring::npos ? key : key.substr(slash + 1);
+    UniqueKey handle;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent.c_str(), 0, KEY_ENUMERATE_SUB_KEYS | ViewFlag(view), handle.put()) ==
+        ERROR_SUCCESS) {
+        wchar_t found[256];
+        for (DWORD index = 0;; ++index) {
+            DWORD size = 256;
+            if (::RegEnumKeyExW(handle.get(), index, found, &size, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            if (::CompareStringOrdinal(found, -1, name.c_str(), -1, TRUE) == CSTR_EQUAL) {
+                Print(L"yes");
+                return 0;
+            }
+        }
+    }
+    Print(L"no");
     return 0;
 }
 
@@ -183,12 +214,19 @@ int wmain(int argc, wchar_t** argv)
         return AddDevice(args[1], args[2], args[3]);
     }
     if (command == L"deny-delete" && args.size() == 3) {
-        return DenyDelete(args[1], args[2]);
+        // Everyone may do everything to the key except delete it.
+        return SetKeyDacl(args[1], args[2], L"D:P(D;;SD;;;WD)(A;;KA;;;WD)");
+    }
+    if (command == L"deny-all" && args.size() == 3) {
+        return SetKeyDacl(args[1], args[2], L"D:P(D;;KA;;;WD)");
+    }
+    if (command == L"key-exists" && args.size() == 3) {
+        return KeyExists(args[1], args[2]);
     }
     if (command == L"hold" && args.size() >= 3) {
         return Hold(args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
     }
     Print(L"usage: nvkit processes | devices | device-add HWID MANUFACTURER DESC | deny-delete 32|64 KEY | "
-          L"hold READY FILE...");
+          L"deny-all 32|64 KEY | key-exists 32|64 KEY | hold READY FILE...");
     return 2;
 }
