@@ -2,6 +2,7 @@
 # A run of the tool leaves its UTF-16 log in the machine-wide log folder: header, version line and exit line.
 # A log folder that a link replaces, at the folder itself or on the way to it, is not used: what the link
 # points to stays as it was, the run ends as before and says once on the console that it keeps no log.
+# Without administrator rights the log is the user's own.
 source "$(dirname "$0")/e2e_common.sh"
 tool=$NV_BUILD_DIR/UninstallationTool.exe
 
@@ -38,4 +39,11 @@ for link in "$LOG_DIR" "$vendor/Log" "$vendor"; do
     notices=$(grep -cF "The log folder '$windows' is not used: it is a link. This run writes no log file." <<<"$output" || true)
     [ "$notices" -eq 1 ] || fail "the console says $notices times that the folder at $link is not used: $output"
 done
+
+# Without administrator rights the log goes to the user's own folder, which the user owns.
+"$NV_WINE_RUN" "$NV_BUILD_DIR/tests/app/restricted_launch.exe" "$(winepath -w "$tool" 2>/dev/null)" /silent \
+    >/dev/null 2>&1 || true
+user_log=$(find "$NV_PREFIX/drive_c/users" -path '*/AppData/Local/Norvane/Log/UninstallationTool/UninstallationTool.log')
+[ -n "$user_log" ] || fail "no log in the user's folder"
+log_text "$user_log" | grep -Eq "$LINE_PREFIX"'wWinMain: Exiting with code: 3$' || fail "no exit line in the user's log"
 echo PASS
