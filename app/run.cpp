@@ -50,6 +50,10 @@ int RunGuarded(HINSTANCE instance)
     std::unique_ptr<IGuiManager> gui;
     if (NvOptionParser::Instance().IsSpecified(L"silent")) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: SILENT parameter provided. Running without GUI.", L"Run");
+        // Without a window nobody would notice that the run leaves no log.
+        if (const std::wstring refusal = NvQorLogging::LogFolderRefusal(); !refusal.empty()) {
+            PrintToConsole(L"%s", refusal.c_str());
+        }
         gui = std::make_unique<GuiSilent>();
     } else {
         gui = std::make_unique<GuiManager>(instance, stopEvent.get());

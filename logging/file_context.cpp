@@ -15,6 +15,23 @@ constexpr DWORD kMaxRotationCount = 99;
 constexpr uint64_t kMinSizeLimit = 3;
 constexpr DWORD kMutexWaitMs = 500;
 
+// Folders on the way to the log may belong to these, besides the account the process runs as: anyone else
+// could have prepared them to redirect what the tool writes, renames and deletes there.
+constexpr const wchar_t* kTrustedOwners[] = {
+    L"S-1-5-32-544",                                                   // BUILTIN\Administrators
+    L"S-1-5-18",                                                       // SYSTEM
+    L"S-1-5-80-956008885-3418522649-1831038044-1850635186-2720036831", // TrustedInstaller
+};
+
+bool IsTrustedOwner(const std::wstring& owner, const std::wstring& processUser)
+{
+    if (owner.empty()) {
+        return false;
+    }
+    return owner == processUser || std::any_of(std::begin(kTrustedOwners), std::end(kTrustedOwners),
+                                               [&owner](const wchar_t* trusted) { return owner == trusted; });
+}
+
 // Holds the cross-process mutex for one write; a wait that times out or fails leaves it not held.
 class MutexHold {
 public:
@@ -68,14 +85,20 @@ bool FileContext::Initialize()
     if (!m_path->CreateDirectoryTree(vendorFolder, nullptr)) {
         return true;
     }
+    // Protected lists: inherited entries of the vendor folder (which users may write to) must not come along.
     if (administrator) {
         m_security = m_platform.SecurityFromSddl((m_flags & OpenFlagRestrictedFolder) != 0
-                                                     ? L"D:(A;;GA;;;SY)(A;;GA;;;BA)"
-                                                     : L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)");
+                                                     ? L"D:P(A;;GA;;;SY)(A;;GA;;;BA)"
+                                                     : L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)");
     }
     const std::wstring logFolder = vendorFolder + L"\\Log\\" + m_component;
-    if (!m_path->CreateDirectoryTree(logFolder, SecurityAttributes())) {
-        return true;
+    // From the vendor folder down, each one is checked before anything is made inside it, so that nothing is
+    // created, written, renamed or deleted behind a link.
+    const std::wstring processUser = m_platform.UserSid();
+    for (const std::wstring& folder : {vendorFolder, vendorFolder + L"\\Log", logFolder}) {
+        if (!AcceptFolder(folder, processUser)) {
+            return true;
+        }
     }
     m_basePath = logFolder + L"\\" + m_logName;
     if (administrator && (m_flags & OpenFlagUserSidInName) != 0) {
@@ -85,6 +108,35 @@ bool FileContext::Initialize()
     }
     CreateMutexFor(administrator, lowIntegrity);
     return true;
+}
+
+bool FileContext::AcceptFolder(const std::wstring& folder, const std::wstring& processUser)
+{
+    using Kind = FileSystem::FolderFacts::Kind;
+    FileSystem::FolderFacts facts = m_path->InspectFolder(folder);
+    if (facts.kind == Kind::Missing && m_path->CreateDirectoryTree(folder, SecurityAttributes())) {
+        facts = m_path->InspectFolder(folder);
+    }
+    std::wstring reason;
+    if (facts.kind == Kind::Link) {
+        reason = L"it is a link";
+    } else if (facts.kind != Kind::Folder) {
+        // Not made, or a file in its place: no file log, as for any folder that cannot be made.
+        return false;
+    } else if (facts.owner.empty()) {
+        reason = L"its owner cannot be read";
+    } else if (!IsTrustedOwner(facts.owner, processUser)) {
+        reason = L"it belongs to another account (" + facts.owner + L")";
+    } else {
+        return true;
+    }
+    m_folderRefusal = L"The log folder '" + folder + L"' is not used: " + reason + L". This run writes no log file.";
+    return false;
+}
+
+std::wstring FileContext::FolderRefusal() const
+{
+    return m_folderRefusal;
 }
 
 void FileContext::CreateMutexFor(bool administrator, bool lowIntegrity)

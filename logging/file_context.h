@@ -32,12 +32,16 @@ public:
     virtual void PrepareFile();
     virtual std::wstring FileNameForIndex(uint32_t index) const;
     virtual std::wstring MutexName(bool local) const;
+    // Why the log folder was not used, as a line for the console: it, or a folder on the way to it, is a
+    // link or belongs to another account. Empty when the folder is used or could simply not be made.
+    virtual std::wstring FolderRefusal() const;
 
 private:
     enum class OpenResult { Failed, Full, Ready };
 
     DWORD ConfiguredValue(const wchar_t* name, DWORD defaultValue) const;
     std::wstring LogRoot(bool administrator, bool lowIntegrity) const;
+    bool AcceptFolder(const std::wstring& folder, const std::wstring& processUser);
     SECURITY_ATTRIBUTES* SecurityAttributes() const;
     void CreateMutexFor(bool administrator, bool lowIntegrity);
     OpenResult OpenCurrentFile();
@@ -55,6 +59,7 @@ private:
     uint32_t m_rotationCount = 0;
     std::unique_ptr<LogSecurity> m_security;
     std::unique_ptr<FileSystem::File> m_file;
+    std::wstring m_folderRefusal;
 };
 
 } // namespace NvQorLogging

@@ -195,6 +195,13 @@ void LoggerWin::Flush()
     }
 }
 
+std::wstring LoggerWin::FolderRefusal()
+{
+    const LastErrorKeeper keeper;
+    const Lock lock(m_lock);
+    return m_context ? m_context->FolderRefusal() : std::wstring();
+}
+
 void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
 {
     if (IsFiltered(level)) {

@@ -52,6 +52,8 @@ public:
     void LogV(int32_t level, const char* formatUtf8, va_list args) override;
     virtual std::unique_ptr<FileContext> CreateFileContext(const std::wstring& component, const std::wstring& logName,
                                                            uint32_t flags);
+    // The file context's FolderRefusal; empty while closed.
+    virtual std::wstring FolderRefusal();
 
 protected:
     LogPlatform& Platform() const { return m_platform; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Public face of the log library: the process-wide logger, the program-wide log call and console output.
 namespace NvQorLogging {
@@ -28,6 +29,9 @@ void OpenLog(const char* componentUtf8, const char* logNameUtf8, int32_t level, 
 void CloseLog();
 void FlushLog();
 bool IsLogLevelEnabled(int32_t level);
+// Set when the open log found its folder unsafe (a link, or another account's) and writes no file: one line
+// saying so, for the console. Empty otherwise.
+std::wstring LogFolderRefusal();
 
 // Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
 void Log(int32_t level, const wchar_t* format, ...);

@@ -20,7 +20,7 @@ struct ProcessLogger {
     LoggerWin logger;
 };
 
-Logger* ProcessWideLogger()
+LoggerWin* ProcessWideLogger()
 {
     if (g_processLoggerGone.load(std::memory_order_acquire)) {
         return nullptr;
@@ -43,6 +43,12 @@ void OpenLog(const char* componentUtf8, const char* logNameUtf8, int32_t level, 
     if (Logger* logger = ProcessWideLogger()) {
         logger->Open(componentUtf8, logNameUtf8, level, flags);
     }
+}
+
+std::wstring LogFolderRefusal()
+{
+    LoggerWin* logger = ProcessWideLogger();
+    return logger != nullptr ? logger->FolderRefusal() : std::wstring();
 }
 
 void CloseLog()

@@ -35,8 +35,13 @@ void LogWriteFailure(const wchar_t* caller, const std::wstring& path, const std:
                CodeOf(code));
 }
 
-std::vector<std::wstring> ListNames(HKEY root, const std::wstring& path, DWORD flags, bool values,
-                                    const wchar_t* caller, RegistryError& code)
+// A missing key lists as empty; only another failure is one.
+bool Listed(RegistryError code)
+{
+    return code == RegistryError::Success || code == RegistryError::NotFound;
+}
+
+std::vector<std::wstring> ListNames(HKEY root, const std::wstring& path, DWORD flags, bool values, RegistryError& code)
 {
     Win32Registry registry = OpenRegistry(root, flags);
     std::vector<std::wstring> names;
@@ -45,18 +50,20 @@ std::vector<std::wstring> ListNames(HKEY root, const std::wstring& path, DWORD f
     } else {
         registry.GetSubKeys(path, names, &code);
     }
-    if (code != RegistryError::Success && code != RegistryError::NotFound) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get sub keys %d : '%s'", caller, CodeOf(code), path.c_str());
+    if (!Listed(code)) {
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get sub keys %d : '%s'",
+                   values ? L"RegOps::GetValueKeys" : L"RegOps::GetSubkeys", CodeOf(code), path.c_str());
     }
     return names;
 }
 
 std::vector<std::wstring> ListSubkeys(HKEY root, const std::wstring& path, DWORD flags, RegistryError& code)
 {
-    return ListNames(root, path, flags, false, L"RegOps::GetSubkeys", code);
+    return ListNames(root, path, flags, false, code);
 }
 
-// Makes the Administrators the key's owner with an open access list; false (and a warning) when that fails.
+// Makes the Administrators the key's owner with the access list of the ownership reset; false (and a warning)
+// when that fails.
 bool RecoverKeyOwnership(HKEY root, const std::wstring& path, DWORD flags)
 {
     OwnedSecurityAttributes holder;
@@ -171,7 +178,21 @@ std::vector<std::wstring> GetSubkeys(HKEY root, const std::wstring& path, DWORD 
 std::vector<std::wstring> GetValueKeys(HKEY root, const std::wstring& path, DWORD flags)
 {
     RegistryError code = RegistryError::Success;
-    return ListNames(root, path, flags, true, L"RegOps::GetValueKeys", code);
+    return ListNames(root, path, flags, true, code);
+}
+
+bool GetSubkeys(HKEY root, const std::wstring& path, DWORD flags, std::vector<std::wstring>& names)
+{
+    RegistryError code = RegistryError::Success;
+    names = ListSubkeys(root, path, flags, code);
+    return Listed(code);
+}
+
+bool GetValueKeys(HKEY root, const std::wstring& path, DWORD flags, std::vector<std::wstring>& names)
+{
+    RegistryError code = RegistryError::Success;
+    names = ListNames(root, path, flags, true, code);
+    return Listed(code);
 }
 
 bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags)
@@ -200,6 +221,12 @@ bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& na
             subkeys = ListSubkeys(root, path, flags, code);
         }
     }
+    // Subkeys that cannot be seen cannot be deleted first; the key stays rather than being half-removed.
+    if (!Listed(code)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s': %d", L"RegOps::RemoveByForce", path.c_str(),
+                   CodeOf(code));
+        return false;
+    }
     // Every subtree is attempted, so that one locked key leaves only its own ancestors behind.
     bool children = true;
     for (const std::wstring& subkey : subkeys) {
@@ -227,8 +254,13 @@ bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& na
 
 bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring& mask, DWORD flags)
 {
+    std::vector<std::wstring> subkeys;
+    if (!GetSubkeys(root, path, flags, subkeys)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Cannot list '%s'", L"RegOps::DeleteBranchByMask", path.c_str());
+        return false;
+    }
     bool result = true;
-    for (const std::wstring& subkey : GetSubkeys(root, path, flags)) {
+    for (const std::wstring& subkey : subkeys) {
         if (MatchesMask(subkey, mask, false)) {
             result = WipeBranch(root, path + L"\\" + subkey, flags) && result;
         }
@@ -238,7 +270,14 @@ bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring&
 
 bool DeleteBranchIfEmpty(HKEY root, const std::wstring& path, DWORD flags)
 {
-    if (!GetSubkeys(root, path, flags).empty() || !GetValueKeys(root, path, flags).empty()) {
+    std::vector<std::wstring> subkeys;
+    std::vector<std::wstring> values;
+    if (!GetSubkeys(root, path, flags, subkeys) || !GetValueKeys(root, path, flags, values)) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Cannot list '%s'; it stays", L"RegOps::DeleteBranchIfEmpty",
+                   path.c_str());
+        return false;
+    }
+    if (!subkeys.empty() || !values.empty()) {
         return false;
     }
     return WipeBranch(root, path, flags);

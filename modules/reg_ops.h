@@ -30,15 +30,23 @@ bool SetMultiString(HKEY root, const std::wstring& path, const std::wstring& val
                     const std::vector<std::wstring>& strings, DWORD flags);
 // Deletes the named value of the key.
 bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+// The names in enumeration order; an empty list both for a key without any and for one that could not be
+// listed.
 std::vector<std::wstring> GetSubkeys(HKEY root, const std::wstring& path, DWORD flags);
 std::vector<std::wstring> GetValueKeys(HKEY root, const std::wstring& path, DWORD flags);
+// The same lists for callers that decide on emptiness: false (with an empty list) when the key exists but
+// could not be listed, for example because its access list refuses reading. A missing key lists as empty.
+bool GetSubkeys(HKEY root, const std::wstring& path, DWORD flags, std::vector<std::wstring>& names);
+bool GetValueKeys(HKEY root, const std::wstring& path, DWORD flags, std::vector<std::wstring>& names);
 
 // Deletes the key and everything below it, subkeys first, taking ownership of keys whose access list refuses
 // deletion. A key without a parent path (a top-level key) is refused.
 bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags);
 bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& name, DWORD flags);
-// Wipes every direct subkey of `path` whose name matches the case-sensitive mask; the key itself stays.
+// Wipes every direct subkey of `path` whose name matches the case-sensitive mask; the key itself stays. False
+// when the key cannot be listed.
 bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring& mask, DWORD flags);
-// Wipes the key when it has neither subkeys nor values (a set default value counts as a value).
+// Wipes the key when it has neither subkeys nor values (a set default value counts as a value). A key that
+// cannot be listed is not known to be empty and stays; a missing key counts as deleted.
 bool DeleteBranchIfEmpty(HKEY root, const std::wstring& path, DWORD flags);
 } // namespace RegOps

@@ -138,6 +138,9 @@ struct MemoryDisk {
     std::set<std::wstring> undeletable;
     std::vector<std::wstring> scheduledDeletes;
     int flushes = 0;
+    // Folder links, and owners of folders other than the Administrators.
+    std::set<std::wstring> links;
+    std::map<std::wstring, std::wstring> owners;
 };
 
 class MemoryFile : public NvQorLogging::FileSystem::File {
@@ -189,6 +192,9 @@ public:
         if (m_disk.failingDirectories.count(path) != 0) {
             return false;
         }
+        if (m_disk.links.count(path) != 0) {
+            return true;
+        }
         m_disk.directories[path] = attributes != nullptr;
         return true;
     }
@@ -206,6 +212,19 @@ public:
             m_disk.files.erase(path);
         }
         return true;
+    }
+
+    NvQorLogging::FileSystem::FolderFacts InspectFolder(const std::wstring& path) override
+    {
+        using Kind = NvQorLogging::FileSystem::FolderFacts::Kind;
+        if (m_disk.links.count(path) != 0) {
+            return {Kind::Link, L"S-1-5-32-544"};
+        }
+        if (m_disk.directories.count(path) == 0) {
+            return {m_disk.files.count(path) != 0 ? Kind::Other : Kind::Missing, L""};
+        }
+        const auto owner = m_disk.owners.find(path);
+        return {Kind::Folder, owner != m_disk.owners.end() ? owner->second : L"S-1-5-32-544"};
     }
 
 private:

@@ -152,7 +152,7 @@ TEST_F(FileContextTest, FolderFileAndMutexFollowTheUser)
          {{{HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData"}, L"D:\\Data"}},
          L"D:\\Data\\Norvane\\Log\\UninstallationTool\\UninstallationTool",
          L"Global\\NvQorLogging_D:_Data_Norvane_Log_UninstallationTool_UninstallationTool",
-         L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)"},
+         L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)"},
         {"administrator, environment, SID, restricted",
          true,
          false,
@@ -160,7 +160,7 @@ TEST_F(FileContextTest, FolderFileAndMutexFollowTheUser)
          {},
          programDataLog + L".S-1-5-21-1-2-3-1001",
          L"Global\\NvQorLogging_C:_ProgramData_Norvane_Log_UninstallationTool_UninstallationTool.S-1-5-21-1-2-3-1001",
-         L"D:(A;;GA;;;SY)(A;;GA;;;BA)"},
+         L"D:P(A;;GA;;;SY)(A;;GA;;;BA)"},
         {"administrator, root path",
          true,
          false,
@@ -169,7 +169,7 @@ TEST_F(FileContextTest, FolderFileAndMutexFollowTheUser)
           {{HKEY_LOCAL_MACHINE, kShellFolders, L"Common AppData"}, L"D:\\Data"}},
          L"E:\\Logs\\Norvane\\Log\\UninstallationTool\\UninstallationTool",
          L"Global\\NvQorLogging_E:_Logs_Norvane_Log_UninstallationTool_UninstallationTool",
-         L"D:(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)"},
+         L"D:P(A;OICI;GA;;;SY)(A;OICI;GA;;;BA)(A;OICI;GRGX;;;AU)"},
         {"user, SID flag ignored",
          false,
          false,
@@ -263,6 +263,74 @@ TEST_F(FileContextTest, MissingFolderDropsLinesButStaysInitialised)
         context->WriteLine(L"x");
         EXPECT_TRUE(disk.files.empty());
         EXPECT_TRUE(platform.createdMutexes.empty());
+    }
+}
+
+TEST_F(FileContextTest, FolderBehindALinkOrOfAnotherAccountIsNotUsed)
+{
+    const std::wstring vendor = L"C:\\ProgramData\\Norvane";
+    const std::wstring log = vendor + L"\\Log";
+    const std::wstring tool = log + L"\\UninstallationTool";
+    const std::wstring stranger = L"S-1-5-21-7-7-7-1005";
+    const struct {
+        const char* name;
+        bool administrator;
+        std::set<std::wstring> links;
+        std::map<std::wstring, std::wstring> owners;
+        std::wstring refused, reason;
+    } cases[] = {
+        {"link at the vendor folder", true, {vendor}, {}, vendor, L"it is a link"},
+        {"link at the log folder", true, {log}, {}, log, L"it is a link"},
+        {"link at the tool's folder", true, {tool}, {}, tool, L"it is a link"},
+        {"vendor folder of another user",
+         true,
+         {},
+         {{vendor, stranger}},
+         vendor,
+         L"it belongs to another account (" + stranger + L")"},
+        {"tool's folder of another user",
+         false,
+         {},
+         {{tool, stranger}},
+         tool,
+         L"it belongs to another account (" + stranger + L")"},
+        {"owner unreadable", true, {}, {{log, L""}}, log, L"its owner cannot be read"},
+        {"trusted owners",
+         true,
+         {},
+         {{vendor, L"S-1-5-18"},
+          {log, L"S-1-5-80-956008885-3418522649-1831038044-1850635186-2720036831"},
+          {tool, L"S-1-5-21-1-2-3-1001"}},
+         L"",
+         L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform = FakePlatform();
+        platform.administrator = c.administrator;
+        platform.environment[L"%LOCALAPPDATA%"] = L"C:\\ProgramData";
+        disk = MemoryDisk();
+        disk.links = c.links;
+        disk.owners = c.owners;
+        for (const auto& [folder, owner] : c.owners) {
+            disk.directories[folder] = false;
+        }
+        const auto context = NewContext();
+        ASSERT_TRUE(context->Initialize());
+        context->WriteLine(L"x");
+        if (c.refused.empty()) {
+            EXPECT_EQ(FileText(disk, Numbered(0)), L"x");
+            EXPECT_EQ(context->FolderRefusal(), L"");
+            continue;
+        }
+        EXPECT_TRUE(disk.files.empty());
+        EXPECT_TRUE(platform.createdMutexes.empty());
+        EXPECT_EQ(context->FolderRefusal(),
+                  L"The log folder '" + c.refused + L"' is not used: " + c.reason + L". This run writes no log file.");
+        for (const auto& [folder, withSecurity] : disk.directories) {
+            EXPECT_NE(folder.rfind(c.refused + L"\\", 0), 0u)
+                << "created behind it: " << testing::PrintToString(folder);
+        }
     }
 }
 

@@ -23,7 +23,7 @@ protected:
     }
     void TearDown() override
     {
-        for (const wchar_t* name : {L"\\a\\b\\f.log", L"\\a\\b\\g.log", L"\\file"}) {
+        for (const wchar_t* name : {L"\\a\\b\\f.log", L"\\a\\b\\g.log", L"\\a\\b\\h.log", L"\\file"}) {
             DeleteFileW((root + name).c_str());
         }
         for (const wchar_t* name : {L"\\a\\b\\c", L"\\a\\b", L"\\a", L""}) {
@@ -78,6 +78,45 @@ TEST_F(FileSystemTest, FilesAppendAfterAMarkAndMoveDeleteAndExist)
     EXPECT_FALSE(path.FileExists(moved));
     EXPECT_TRUE(path.DeleteOrScheduleDelete(moved));
     EXPECT_TRUE(path.DeleteOrScheduleDelete(root + L"\\missing\\f.log"));
+}
+
+// A second name of a file elsewhere, as a user could plant it where the log is written.
+TEST_F(FileSystemTest, FileWithASecondNameIsNeitherWrittenNorRenamed)
+{
+    ASSERT_TRUE(path.CreateDirectoryTree(root + L"\\a\\b", nullptr));
+    const std::wstring other = root + L"\\a\\b\\h.log";
+    const std::wstring planted = root + L"\\a\\b\\f.log";
+    {
+        const UniqueFile file(CreateFileW(other.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(file && WriteFile(file.get(), "keep", 4, &written, nullptr));
+    }
+    ASSERT_TRUE(CreateHardLinkW(planted.c_str(), other.c_str(), nullptr));
+
+    const auto file = path.NewFile();
+    EXPECT_FALSE(file->Open(planted, nullptr));
+    file->Write("x", 1);
+    EXPECT_FALSE(path.MoveReplace(planted, root + L"\\a\\b\\g.log"));
+    EXPECT_FALSE(path.FileExists(root + L"\\a\\b\\g.log"));
+    // Deleting the planted name leaves the file to its own name.
+    EXPECT_TRUE(path.DeleteOrScheduleDelete(planted));
+    EXPECT_FALSE(path.FileExists(planted));
+    EXPECT_EQ(Contents(other), "keep");
+    ASSERT_TRUE(file->Open(other, nullptr));
+}
+
+TEST_F(FileSystemTest, InspectFolderTellsFoldersFromFilesAndMissingPaths)
+{
+    using Kind = NvQorLogging::FileSystem::FolderFacts::Kind;
+    ASSERT_TRUE(path.CreateDirectoryTree(root + L"\\a", nullptr));
+    const UniqueFile file(CreateFileW((root + L"\\file").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    ASSERT_TRUE(file);
+    const auto folder = path.InspectFolder(root + L"\\a");
+    EXPECT_EQ(folder.kind, Kind::Folder);
+    EXPECT_EQ(folder.owner.rfind(L"S-1-", 0), 0u) << "owner " << testing::PrintToString(folder.owner);
+    EXPECT_EQ(path.InspectFolder(root + L"\\file").kind, Kind::Other);
+    EXPECT_EQ(path.InspectFolder(root + L"\\missing").kind, Kind::Missing);
+    EXPECT_EQ(path.InspectFolder(root + L"\\missing\\deeper").kind, Kind::Missing);
 }
 
 } // namespace

@@ -338,6 +338,26 @@ T.Case("a key that stays locked keeps its ancestors; its siblings go", function(
     T.True(Reg.DeleteBranch(HKLM, key .. "\\Top", view), "DeleteBranch once unlocked")
 end)
 
+T.Case("a key that refuses listing is never taken for empty", function()
+    for _, view in ipairs(VIEWS) do
+        local key = Key({ "Locked\\Child" }, view[2])
+        TestHost.SetValue(HKLM, key .. "\\Locked", "Setting", REG_DWORD, Dword(7), view[2])
+        T.Eq(TestHost.SetKeyDacl(HKLM, key .. "\\Locked\\Child", DENY_ALL, view[2]), 0, view[1] .. ": lock child")
+        T.Eq(TestHost.SetKeyDacl(HKLM, key .. "\\Locked", DENY_ALL, view[2]), 0, view[1] .. ": lock key")
+        T.Eq(TestHost.OpenKey(HKLM, key .. "\\Locked", KEY_READ, view[2]), ACCESS_DENIED, view[1] .. ": read refused")
+        local mark = T.LogMark()
+        T.False(Reg.DeleteBranchIfEmpty(HKLM, key .. "\\Locked", view[2]), view[1] .. ": DeleteBranchIfEmpty")
+        T.False(Reg.DeleteBranchByMask(HKLM, key .. "\\Locked", "*", view[2]), view[1] .. ": DeleteBranchByMask")
+        local text = T.LogSince(mark)
+        T.Contains(text, ".W: RegOps::DeleteBranchIfEmpty: Cannot list '" .. key .. "\\Locked'; it stays", view[1])
+        T.Contains(text, "*E: RegOps::DeleteBranchByMask: Cannot list '" .. key .. "\\Locked'", view[1])
+        T.Eq(TestHost.SetKeyDacl(HKLM, key .. "\\Locked", "D:(A;OICI;GA;;;WD)", view[2]), 0, view[1] .. ": unlock")
+        T.Eq(TestHost.SetKeyDacl(HKLM, key .. "\\Locked\\Child", "D:(A;OICI;GA;;;WD)", view[2]), 0, view[1])
+        T.True(Reg.BranchExists(HKLM, key .. "\\Locked\\Child", view[2]), view[1] .. ": subkey kept")
+        T.Eq(Reg.GetNumber(HKLM, key .. "\\Locked", "Setting", view[2]), 7, view[1] .. ": value kept")
+    end
+end)
+
 T.Case("texts that are not UTF-8 touch nothing", function()
     local key = Key({ "Child", { "", REG_SZ, T.Wide("default") }, { "v", REG_SZ, T.Wide("kept") } })
     local bad = "\xFF"

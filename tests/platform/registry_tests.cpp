@@ -275,9 +275,7 @@ protected:
     void TearDown() override
     {
         // A failed ownership test must not leave its locked key behind.
-        OwnedSecurityAttributes openAccess;
-        BuildOpenAccessSecurity(openAccess);
-        TakeKeyOwnership(HKEY_LOCAL_MACHINE, m_branch + L"\\locked", CreateAdministratorsSid().get(), openAccess,
+        TakeKeyOwnership(HKEY_LOCAL_MACHINE, m_branch + L"\\locked", CreateAdministratorsSid().get(), m_resetAccess,
                          false);
         for (DWORD view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             m_registry.SetAccessFlags(view);
@@ -298,6 +296,13 @@ protected:
     }
 
     Win32Registry m_registry;
+    // The access list an ownership reset gives; only the holder's list may end up on the key.
+    static constexpr wchar_t kResetSddl[] = L"D:(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)";
+    OwnedSecurityAttributes m_resetAccess = [] {
+        OwnedSecurityAttributes holder;
+        holder.AssignFromSddl(kResetSddl);
+        return holder;
+    }();
     const std::wstring m_name = Wide(UniqueName("views"));
     const std::wstring m_branch = L"Software\\" + m_name;
 };
@@ -354,9 +359,7 @@ std::wstring KeySecurity(const std::wstring& objectName, SE_OBJECT_TYPE type)
 TEST_F(RegistryViewTest, KeyThatRefusesDeletionIsRecoveredThroughOwnership)
 {
     const UniqueSid administrators = CreateAdministratorsSid();
-    OwnedSecurityAttributes openAccess;
-    BuildOpenAccessSecurity(openAccess);
-    ASSERT_FALSE(openAccess.IsEmpty());
+    ASSERT_FALSE(m_resetAccess.IsEmpty());
 
     m_registry.SetAccessFlags(KEY_WOW64_64KEY);
     const std::wstring key = m_branch + L"\\locked";
@@ -377,10 +380,10 @@ TEST_F(RegistryViewTest, KeyThatRefusesDeletionIsRecoveredThroughOwnership)
     EXPECT_FALSE(m_registry.DeleteKey(key, &code));
     EXPECT_EQ(code, RegistryError::AccessDenied);
 
-    EXPECT_EQ(TakeKeyOwnership(HKEY_LOCAL_MACHINE, key, administrators.get(), openAccess, false), 0u);
+    EXPECT_EQ(TakeKeyOwnership(HKEY_LOCAL_MACHINE, key, administrators.get(), m_resetAccess, false), 0u);
     const std::wstring security = KeySecurity(L"MACHINE\\" + key, SE_REGISTRY_KEY);
     EXPECT_EQ(security.substr(0, 6), L"O:BAD:") << security;
-    EXPECT_EQ(security.substr(security.find(L'(')), L"(A;OICI;GA;;;WD)") << security;
+    EXPECT_EQ(security.substr(security.find(L'(')), L"(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << security;
     EXPECT_TRUE(m_registry.DeleteKey(key, &code));
 }
 
