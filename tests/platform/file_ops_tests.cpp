@@ -239,7 +239,8 @@ TEST_F(FileOpsTest, RemoveRecursiveRemovesWhatItCanAndSchedulesTheRest)
 }
 
 // Wine does not let an access list refuse the owner's own ownership reset; the seam reproduces a file that
-// only ownership recovery makes deletable, and one whose ownership cannot be taken.
+// only ownership recovery makes deletable, and one whose ownership cannot be taken. It also records what the
+// reset writes, since Wine accepts any access list on files without enforcing it.
 struct SeamState {
     std::wstring lockedPath;
     DWORD ownershipResult = ERROR_SUCCESS;
@@ -247,26 +248,54 @@ struct SeamState {
     int ownershipCalls = 0;
     SECURITY_INFORMATION lastInformation = 0;
     SE_OBJECT_TYPE lastType = SE_UNKNOWN_OBJECT_TYPE;
+    std::wstring lastDacl;
 };
 SeamState g_seam;
 
-BOOL WINAPI LockedDelete(LPCWSTR path)
+// Whether the handle is the object at the path, from the name the file system reports for it.
+bool HandleNames(HANDLE handle, const std::wstring& path)
 {
-    if (g_seam.lockedPath == path && !g_seam.ownershipTaken) {
+    alignas(FILE_NAME_INFO) BYTE buffer[sizeof(FILE_NAME_INFO) + 2 * MAX_PATH * sizeof(wchar_t)];
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer);
+    if (path.size() < 2 || !::GetFileInformationByHandleEx(handle, FileNameInfo, info, sizeof(buffer))) {
+        return false;
+    }
+    const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    return _wcsicmp(name.c_str(), path.substr(2).c_str()) == 0;
+}
+
+BOOL WINAPI LockedSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size)
+{
+    if (!g_seam.ownershipTaken && HandleNames(handle, g_seam.lockedPath)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return ::DeleteFileW(path);
+    return ::SetFileInformationByHandle(handle, type, information, size);
 }
 
-DWORD WINAPI RecordingSetSecurity(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID,
-                                  PACL dacl, PACL)
+std::wstring DaclText(PACL dacl)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    wchar_t* text = nullptr;
+    if (dacl == nullptr || !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(&descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr)) {
+        return L"<none>";
+    }
+    const UniqueLocal owner(text);
+    return text;
+}
+
+DWORD WINAPI RecordingSetSecurity(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
+                                  PSID, PACL dacl, PACL)
 {
     ++g_seam.ownershipCalls;
     g_seam.lastInformation = information;
     g_seam.lastType = type;
+    g_seam.lastDacl = DaclText(dacl);
     const UniqueSid administrators = CreateAdministratorsSid();
-    if (g_seam.lockedPath == name && g_seam.ownershipResult == ERROR_SUCCESS && dacl != nullptr &&
+    if (HandleNames(handle, g_seam.lockedPath) && g_seam.ownershipResult == ERROR_SUCCESS && dacl != nullptr &&
         ::EqualSid(owner, administrators.get())) {
         g_seam.ownershipTaken = true;
     }
@@ -279,7 +308,7 @@ protected:
     {
         FileOpsTest::SetUp();
         g_seam = SeamState();
-        m_previous = FileOps::ReplaceCalls({LockedDelete, ::RemoveDirectoryW, RecordingSetSecurity});
+        m_previous = FileOps::ReplaceCalls({LockedSetInformation, RecordingSetSecurity});
     }
     void TearDown() override
     {
@@ -312,6 +341,7 @@ TEST_F(OwnershipSeamTest, DeniedFileEscalatesThroughOwnershipToRestart)
         EXPECT_EQ(g_seam.ownershipCalls, 1);
         EXPECT_EQ(g_seam.lastType, SE_FILE_OBJECT);
         EXPECT_EQ(g_seam.lastInformation, static_cast<SECURITY_INFORMATION>(0x80000005));
+        EXPECT_EQ(g_seam.lastDacl, L"D:(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << "Administrators and SYSTEM only";
         EXPECT_EQ(Exists(g_seam.lockedPath), !c.deletedNow);
         EXPECT_EQ(IsPending(g_seam.lockedPath), !c.deletedNow);
         EXPECT_EQ(Status::Instance().IsRebootNeeded(), !c.deletedNow);

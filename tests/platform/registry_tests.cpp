@@ -275,10 +275,10 @@ protected:
     void TearDown() override
     {
         // A failed ownership test must not leave its locked key behind.
-        OwnedSecurityAttributes openAccess;
-        BuildOpenAccessSecurity(openAccess);
-        TakeKeyOwnership(HKEY_LOCAL_MACHINE, m_branch + L"\\locked", CreateAdministratorsSid().get(), openAccess,
-                         false);
+        OwnedSecurityAttributes administratorsOnly;
+        BuildAdministratorsOnlySecurity(administratorsOnly);
+        TakeKeyOwnership(HKEY_LOCAL_MACHINE, m_branch + L"\\locked", CreateAdministratorsSid().get(),
+                         administratorsOnly, false);
         for (DWORD view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
             m_registry.SetAccessFlags(view);
             m_registry.DeleteBranch(L"Software", m_name);
@@ -354,9 +354,9 @@ std::wstring KeySecurity(const std::wstring& objectName, SE_OBJECT_TYPE type)
 TEST_F(RegistryViewTest, KeyThatRefusesDeletionIsRecoveredThroughOwnership)
 {
     const UniqueSid administrators = CreateAdministratorsSid();
-    OwnedSecurityAttributes openAccess;
-    BuildOpenAccessSecurity(openAccess);
-    ASSERT_FALSE(openAccess.IsEmpty());
+    OwnedSecurityAttributes administratorsOnly;
+    BuildAdministratorsOnlySecurity(administratorsOnly);
+    ASSERT_FALSE(administratorsOnly.IsEmpty());
 
     m_registry.SetAccessFlags(KEY_WOW64_64KEY);
     const std::wstring key = m_branch + L"\\locked";
@@ -377,10 +377,10 @@ TEST_F(RegistryViewTest, KeyThatRefusesDeletionIsRecoveredThroughOwnership)
     EXPECT_FALSE(m_registry.DeleteKey(key, &code));
     EXPECT_EQ(code, RegistryError::AccessDenied);
 
-    EXPECT_EQ(TakeKeyOwnership(HKEY_LOCAL_MACHINE, key, administrators.get(), openAccess, false), 0u);
+    EXPECT_EQ(TakeKeyOwnership(HKEY_LOCAL_MACHINE, key, administrators.get(), administratorsOnly, false), 0u);
     const std::wstring security = KeySecurity(L"MACHINE\\" + key, SE_REGISTRY_KEY);
     EXPECT_EQ(security.substr(0, 6), L"O:BAD:") << security;
-    EXPECT_EQ(security.substr(security.find(L'(')), L"(A;OICI;GA;;;WD)") << security;
+    EXPECT_EQ(security.substr(security.find(L'(')), L"(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << security;
     EXPECT_TRUE(m_registry.DeleteKey(key, &code));
 }
 

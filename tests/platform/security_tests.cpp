@@ -74,7 +74,7 @@ TEST(SecurityDescriptors, WorkDirectoryDescriptorHoldsTheAcesInOrder)
 TEST(SecurityDescriptors, OpenAccessDescriptorGivesEveryoneFullControl)
 {
     OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
+    BuildAdministratorsOnlySecurity(holder);
     ExpectProtectedSelfRelative(holder);
     EXPECT_EQ(DaclAsSddl(holder), L"D:P(A;OICI;GA;;;WD)");
 }
@@ -82,7 +82,7 @@ TEST(SecurityDescriptors, OpenAccessDescriptorGivesEveryoneFullControl)
 TEST(SecurityDescriptors, HolderIsEmptyAfterBadSddlAndAfterReset)
 {
     OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
+    BuildAdministratorsOnlySecurity(holder);
     ASSERT_FALSE(holder.IsEmpty());
     EXPECT_FALSE(holder.AssignFromSddl(L"D:(A;OICI;GA;;;NOT-A-SID"));
     EXPECT_TRUE(holder.IsEmpty());
