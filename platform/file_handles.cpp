@@ -39,6 +39,27 @@ std::wstring HandleName(HANDLE handle)
     return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
+// Wine reports names without their trailing dots and spaces, as Win32 parsing would trim them; names are
+// compared without them. A name that differs only there is in the same folder, whose removal it belongs to.
+std::wstring Untrimmed(const std::wstring& name)
+{
+    std::wstring result;
+    for (size_t start = 0; start <= name.size();) {
+        size_t end = name.find(L'\\', start);
+        end = end == std::wstring::npos ? name.size() : end;
+        size_t last = end;
+        while (last > start && (name[last - 1] == L'.' || name[last - 1] == L' ')) {
+            --last;
+        }
+        result.append(name, start, last - start);
+        if (end < name.size()) {
+            result += L'\\';
+        }
+        start = end + 1;
+    }
+    return result;
+}
+
 std::wstring ChildName(const std::wstring& parent, const std::wstring& name)
 {
     return !parent.empty() && parent.back() == L'\\' ? parent + name : parent + L'\\' + name;
@@ -161,7 +182,7 @@ Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK acce
     }
     // A system that followed the link although told not to (Wine does) hands out the target; its name
     // gives it away. Such a handle must not be used for anything.
-    if (!SameName(HandleName(handle), ChildName(parent.name, name))) {
+    if (!SameName(Untrimmed(HandleName(handle)), Untrimmed(ChildName(parent.name, name)))) {
         entry.handle.reset();
         entry.attributes = NameAttributes(parent, name);
         entry.kind = IsReparsePoint(entry.attributes) ? Kind::Link : Kind::Unverified;

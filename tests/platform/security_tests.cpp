@@ -71,12 +71,12 @@ TEST(SecurityDescriptors, WorkDirectoryDescriptorHoldsTheAcesInOrder)
     }
 }
 
-TEST(SecurityDescriptors, OpenAccessDescriptorGivesEveryoneFullControl)
+TEST(SecurityDescriptors, OwnershipResetDescriptorAdmitsAdministratorsAndSystemOnly)
 {
     OwnedSecurityAttributes holder;
     BuildAdministratorsOnlySecurity(holder);
     ExpectProtectedSelfRelative(holder);
-    EXPECT_EQ(DaclAsSddl(holder), L"D:P(A;OICI;GA;;;WD)");
+    EXPECT_EQ(DaclAsSddl(holder), L"D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)");
 }
 
 TEST(SecurityDescriptors, HolderIsEmptyAfterBadSddlAndAfterReset)
