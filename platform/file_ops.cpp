@@ -302,19 +302,18 @@ bool AtPath(const std::wstring& path, const Removal& removal, bool missingResult
 // The opened folder at the path, for reading. Nothing behind a link is looked at.
 Kind OpenFolderAt(const std::wstring& path, Folder& folder)
 {
+    // A path that names nothing (empty, or without a root) is missing; only a refused open is a failure.
     Target target;
     if (path.empty()) {
-        return Kind::Failed;
+        return Kind::Missing;
     }
     switch (NvFileHandles::ReachParent(path, target)) {
     case Reach::Parent:
         break;
-    case Reach::Missing:
-        return Kind::Missing;
     case Reach::Link:
         return Kind::Link;
     default:
-        return Kind::Failed;
+        return Kind::Missing;
     }
     Entry entry = OpenChild(target.parent, target.name, FILE_LIST_DIRECTORY);
     NvFileHandles::AdoptFolder(entry, target.parent, target.name, folder);
