@@ -31,12 +31,19 @@ bool SameName(const std::wstring& a, const std::wstring& b)
 
 std::wstring HandleName(HANDLE handle)
 {
-    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + 2048 * sizeof(wchar_t));
-    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-    if (!::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) {
-        return {};
+    // Paths may be up to 32767 characters long; the first answer tells the size when the buffer is too small.
+    std::vector<BYTE> buffer(sizeof(FILE_NAME_INFO) + MAX_PATH * sizeof(wchar_t));
+    for (;;) {
+        auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+        if (::GetFileInformationByHandleEx(handle, FileNameInfo, info, static_cast<DWORD>(buffer.size()))) {
+            return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+        }
+        const size_t needed = sizeof(FILE_NAME_INFO) + info->FileNameLength;
+        if (::GetLastError() != ERROR_MORE_DATA || needed <= buffer.size()) {
+            return {};
+        }
+        buffer.resize(needed);
     }
-    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
 // Wine reports names without their trailing dots and spaces, as Win32 parsing would trim them; names are
