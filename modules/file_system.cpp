@@ -32,10 +32,16 @@ int WithPath(lua_State* state, bool (*operation)(const std::wstring& path))
     return PushBoolean(state, !path.empty() && operation(path));
 }
 
+// The attributes of the name as written: names ending in a dot or a space are not trimmed.
+DWORD NameAttributes(const std::wstring& path)
+{
+    return ::GetFileAttributesW(LiteralPath(path).c_str());
+}
+
 bool HasDirectoryBit(const std::wstring& path)
 {
     // A missing path reads as INVALID_FILE_ATTRIBUTES, whose directory bit is set.
-    return (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return (NameAttributes(path) & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::wstring SpecialPath(int32_t kind)
@@ -81,12 +87,11 @@ int FsRemoveRecursive(lua_State* state)
     return WithPath(state, FileOps::RemoveRecursive);
 }
 
-// A matching entry is removed as what it is: a file by itself (the recursive removal would fail to search it
-// and leave it to the restart), a junction or directory link by itself without entering its target, and a
-// directory with its whole tree.
+// A matching entry is removed as what it is: a file by itself (the recursive removal leaves files alone), a
+// junction or directory link by itself without entering its target, and a directory with its whole tree.
 bool RemoveEntry(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = NameAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return true;
     }
@@ -124,7 +129,7 @@ int FsHasPendingFileOperation(lua_State* state)
 int FsDeleteFile(lua_State* state)
 {
     return WithPath(state, [](const std::wstring& path) {
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        const DWORD attributes = NameAttributes(path);
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && FileOps::WipeFileInternal(path, attributes);
     });
 }

@@ -67,7 +67,7 @@ std::vector<std::wstring> ListSubkeys(HKEY root, const std::wstring& path, DWORD
 bool RecoverKeyOwnership(HKEY root, const std::wstring& path, DWORD flags)
 {
     OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
+    BuildAdministratorsOnlySecurity(holder);
     const UniqueSid administrators = CreateAdministratorsSid();
     const DWORD result = TakeKeyOwnership(root, path, administrators.get(), holder, (flags & KEY_WOW64_32KEY) != 0);
     if (result != ERROR_SUCCESS) {

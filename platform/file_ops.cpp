@@ -3,6 +3,7 @@
 #include "engine/status.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
+#include "platform/privilege.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/unique_resource.h"
@@ -11,44 +12,48 @@
 #include <cwchar>
 #include <utility>
 
+using NvFileHandles::Entry;
+using NvFileHandles::Folder;
+using NvFileHandles::Kind;
+using NvFileHandles::Listed;
+using NvFileHandles::OpenChild;
+using NvFileHandles::Reach;
+using NvFileHandles::Target;
+
 namespace {
 
-FileOps::Calls g_calls = {::DeleteFileW, ::RemoveDirectoryW, ::SetNamedSecurityInfoW};
+FileOps::Calls g_calls = {::SetFileInformationByHandle, ::SetSecurityInfo};
 
-// Below this length every file call takes the path as given; CreateDirectoryW has the smallest limit.
-constexpr size_t kShortPathLimit = MAX_PATH - 12;
+constexpr wchar_t kWipeFile[] = L"FileOps::WipeFileInternal";
+constexpr wchar_t kWipeDirectory[] = L"FileOps::WipeDirectoryInternal";
+constexpr wchar_t kDoRemoveDirectory[] = L"FileOps::DoRemoveDirectory";
 
-// A path too long for the classic limit reaches the file system only in its "\\?\" form, which is taken
-// literally, so it is made absolute and canonical first. Log lines keep the caller's form.
-std::wstring ApiPath(const std::wstring& path)
+// How far a removal escalates. The work directory is removed without ownership handling, log lines or the
+// restart flag, and is scheduled only when the caller allows it.
+struct Removal {
+    bool forced;
+    bool allowDelayed;
+};
+constexpr Removal kForcedRemoval{true, true};
+
+// A name inside an opened folder, with its literal path for the calls that take paths and the caller's
+// form of it for log lines.
+struct Name {
+    std::wstring name;
+    std::wstring literal;
+    std::wstring shown;
+
+    Name Child(const std::wstring& child) const { return {child, literal + L'\\' + child, MakePath(shown, child)}; }
+};
+
+bool IsDotEntry(const std::wstring& name)
 {
-    if (path.size() < kShortPathLimit || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
-        return path;
-    }
-    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return path;
-    }
-    std::wstring full(needed, L'\0');
-    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return path;
-    }
-    full.resize(length);
-    if (full.rfind(L"\\\\", 0) == 0) {
-        return L"\\\\?\\UNC\\" + full.substr(2);
-    }
-    return L"\\\\?\\" + full;
+    return name == L"." || name == L"..";
 }
 
-bool IsDotEntry(const wchar_t* name)
+bool HasDirectoryBit(DWORD attributes)
 {
-    return wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0;
-}
-
-bool IsDirectoryEntry(const WIN32_FIND_DATAW& data)
-{
-    return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool IsReparsePoint(DWORD attributes)
@@ -56,100 +61,332 @@ bool IsReparsePoint(DWORD attributes)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-// The security calls follow links: on a junction or symbolic link they would hand the target, which may be
-// any folder of the system, to the Administrators with an open access list. Links are deleted at restart instead.
-bool MayResetOwnership(DWORD attributes)
+bool DeleteOpened(const UniqueFile& handle)
 {
-    return attributes == INVALID_FILE_ATTRIBUTES || !IsReparsePoint(attributes);
+    return NvFileHandles::DeleteOpened(handle.get(), g_calls.setFileInformation);
 }
 
-// A path whose parent is missing as well counts as gone, like the path itself.
-bool IsGone(DWORD error)
+bool ScheduleName(const Name& name, const wchar_t* caller, const Removal& removal)
 {
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-UniqueFind FindFirstEntry(const std::wstring& directory, WIN32_FIND_DATAW& data)
-{
-    return UniqueFind(::FindFirstFileExW(ApiPath(MakePath(directory, L"*")).c_str(), FindExInfoBasic, &data,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH));
-}
-
-void ClearReadOnly(const std::wstring& path, DWORD attributes)
-{
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(ApiPath(path).c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (!removal.allowDelayed) {
+        return false;
     }
-}
-
-bool DeletePlainFile(const std::wstring& path)
-{
-    return g_calls.deleteFile(ApiPath(path).c_str()) != FALSE;
-}
-
-bool RemoveEmptyDirectory(const std::wstring& path)
-{
-    return g_calls.removeDirectory(ApiPath(path).c_str()) != FALSE;
-}
-
-bool MarkForDeletionAtRestart(const std::wstring& path)
-{
-    return ::MoveFileExW(ApiPath(path).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
-}
-
-bool DeleteAtRestart(const std::wstring& path, const wchar_t* caller)
-{
-    if (MarkForDeletionAtRestart(path)) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Delay delete: '%s'", caller, path.c_str());
-        Status::Instance().SetRebootNeeded();
+    if (::MoveFileExW(name.literal.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        if (removal.forced) {
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Delay delete: '%s'", caller, name.shown.c_str());
+            Status::Instance().SetRebootNeeded();
+        }
         return true;
     }
     const DWORD error = ::GetLastError();
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: MoveFileEx('%s') failed: %lu", caller, path.c_str(), error);
+    if (removal.forced) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: MoveFileEx('%s') failed: %lu", caller, name.shown.c_str(), error);
+    }
     return false;
 }
 
-DWORD TakeOwnershipForRemoval(const std::wstring& path, const wchar_t* caller)
+// A link goes as a name: through the handle that is the link itself, or else at the restart, when the
+// system deletes the name without resolving it.
+bool RemoveLink(Entry& link, const Name& name, const Removal& removal)
 {
-    OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
-    const UniqueSid administrators = CreateAdministratorsSid();
-    const DWORD result = TakeOwnership(path, administrators.get(), holder);
-    if (result != ERROR_SUCCESS) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: TakeOwnership failed for '%s': %lu", caller, path.c_str(), result);
+    if (link.handle && DeleteOpened(link.handle)) {
+        return true;
+    }
+    link.handle.reset();
+    return ScheduleName(name, HasDirectoryBit(link.attributes) ? kWipeDirectory : kWipeFile, removal);
+}
+
+// Gives the object to the Administrators with an access list that only they and the system can use. The
+// object is opened again for this and checked once more: a link or a file with other names is never
+// re-secured, whatever was found before.
+DWORD ResetOwnership(const Folder& parent, const std::wstring& name, PSID administrators,
+                     const OwnedSecurityAttributes& holder)
+{
+    NvPrivilege takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+    NvPrivilege restore(SE_RESTORE_NAME);
+    struct Step {
+        ACCESS_MASK access;
+        SECURITY_INFORMATION information;
+    };
+    constexpr SECURITY_INFORMATION kDacl = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    // With the restore privilege both rights come with one open; without it the new owner may write the DACL.
+    constexpr Step kPlans[2][2] = {
+        {{WRITE_OWNER | WRITE_DAC, OWNER_SECURITY_INFORMATION | kDacl}, {0, 0}},
+        {{WRITE_OWNER, OWNER_SECURITY_INFORMATION}, {WRITE_DAC, kDacl}},
+    };
+    DWORD result = ERROR_SUCCESS;
+    for (const auto& plan : kPlans) {
+        bool openRefused = false;
+        for (const Step* step = std::begin(plan); step != std::end(plan) && step->access != 0; ++step) {
+            Entry entry = OpenChild(parent, name, step->access);
+            if (entry.kind == Kind::Failed) {
+                result = entry.error;
+                openRefused = true;
+                break;
+            }
+            if ((entry.kind != Kind::File && entry.kind != Kind::Directory) || entry.linkCount > 1) {
+                return entry.kind == Kind::Missing ? ERROR_FILE_NOT_FOUND : ERROR_NOT_SUPPORTED;
+            }
+            result = ResetHandleOwnership(entry.handle.get(), SE_FILE_OBJECT, step->information, administrators, holder,
+                                          g_calls.setSecurityInfo);
+            if (result != ERROR_SUCCESS) {
+                break;
+            }
+        }
+        if (!openRefused || result != ERROR_ACCESS_DENIED) {
+            return result;
+        }
     }
     return result;
 }
 
-// Deletion without ownership handling, for the work directory.
-bool DeleteOrSchedule(bool deleted, const std::wstring& path, bool allowDelayed)
+DWORD ResetOwnershipForRemoval(const Folder& parent, const Name& name, const wchar_t* caller)
 {
-    return deleted || (allowDelayed && MarkForDeletionAtRestart(path));
+    OwnedSecurityAttributes holder;
+    BuildAdministratorsOnlySecurity(holder);
+    const UniqueSid administrators = CreateAdministratorsSid();
+    const DWORD result = ResetOwnership(parent, name.name, administrators.get(), holder);
+    if (result != ERROR_SUCCESS) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: TakeOwnership failed for '%s': %lu", caller, name.shown.c_str(),
+                   result);
+    }
+    return result;
 }
 
-// False when the directory cannot be searched, so that callers can tell that apart from an empty one.
+// What a file removal found when it had to stop.
+enum class FileResult { Removed, Failed, NotAFile };
+
+// `settled` is set when the name was dealt with as a link or as one of several hard links, which never
+// escalates to an ownership reset.
+FileResult DeleteFileNow(const Folder& parent, const Name& name, const Removal& removal, bool& settled)
+{
+    Entry entry = OpenChild(parent, name.name, DELETE | FILE_WRITE_ATTRIBUTES);
+    switch (entry.kind) {
+    case Kind::Missing:
+        return FileResult::Removed;
+    case Kind::Link:
+        settled = true;
+        return RemoveLink(entry, name, removal) ? FileResult::Removed : FileResult::Failed;
+    case Kind::File:
+        if (entry.linkCount > 1) {
+            // The other names may be anywhere on the volume: only this one goes, nothing of the file changes.
+            settled = true;
+            return DeleteOpened(entry.handle) || ScheduleName(name, kWipeFile, removal) ? FileResult::Removed
+                                                                                        : FileResult::Failed;
+        }
+        NvFileHandles::ClearReadOnly(entry.handle.get(), entry.attributes);
+        return DeleteOpened(entry.handle) ? FileResult::Removed : FileResult::Failed;
+    case Kind::Failed: {
+        // Refused (in use, or locked by its access list): a link or a file with other names is only scheduled.
+        const Entry look = OpenChild(parent, name.name, 0);
+        if (look.kind == Kind::Link || (look.kind == Kind::File && look.linkCount > 1)) {
+            settled = true;
+            return ScheduleName(name, kWipeFile, removal) ? FileResult::Removed : FileResult::Failed;
+        }
+        return FileResult::Failed;
+    }
+    default:
+        return FileResult::NotAFile;
+    }
+}
+
+bool WipeFileAt(const Folder& parent, const Name& name, const Removal& removal)
+{
+    bool settled = false;
+    FileResult result = DeleteFileNow(parent, name, removal, settled);
+    if (result == FileResult::Removed || result == FileResult::NotAFile || settled) {
+        return result == FileResult::Removed;
+    }
+    if (removal.forced && ResetOwnershipForRemoval(parent, name, kWipeFile) == ERROR_SUCCESS) {
+        result = DeleteFileNow(parent, name, removal, settled);
+        if (result == FileResult::Removed || settled) {
+            return result == FileResult::Removed;
+        }
+    }
+    return ScheduleName(name, kWipeFile, removal);
+}
+
+enum class Scope { DirectoryOnly, Tree };
+
+bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, const Removal& removal, bool schedule);
+
+bool RemoveChildren(const Folder& folder, const Name& name, const Removal& removal)
+{
+    std::vector<Listed> children;
+    if (!NvFileHandles::ListFolder(folder, children)) {
+        return false;
+    }
+    bool result = true;
+    for (const Listed& child : children) {
+        if (IsDotEntry(child.name)) {
+            continue;
+        }
+        const Name full = name.Child(child.name);
+        if (HasDirectoryBit(child.attributes)) {
+            // Whatever the listing said, the open decides: a folder swapped for a link is removed as a link.
+            const Scope scope = IsReparsePoint(child.attributes) ? Scope::DirectoryOnly : Scope::Tree;
+            result = RemoveDirectoryAt(folder, full, scope, removal, true) && result;
+        } else {
+            result = WipeFileAt(folder, full, removal) && result;
+        }
+    }
+    return result;
+}
+
+bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, const Removal& removal, bool schedule)
+{
+    Entry entry = OpenChild(parent, name.name, DELETE | FILE_LIST_DIRECTORY);
+    switch (entry.kind) {
+    case Kind::Missing:
+        return true;
+    case Kind::Link:
+        return schedule ? RemoveLink(entry, name, removal) : entry.handle && DeleteOpened(entry.handle);
+    case Kind::File:
+    case Kind::Unverified:
+        return false;
+    default:
+        break;
+    }
+    bool result = true;
+    Folder folder;
+    if (NvFileHandles::AdoptFolder(entry, parent, name.name, folder)) {
+        if (scope == Scope::Tree) {
+            result = RemoveChildren(folder, name, removal);
+        }
+        if (DeleteOpened(folder.handle)) {
+            return result;
+        }
+    }
+    if (removal.forced && ResetOwnershipForRemoval(parent, name, kDoRemoveDirectory) == ERROR_SUCCESS) {
+        Entry again = OpenChild(parent, name.name, DELETE);
+        if (again.kind == Kind::Missing || (again.kind == Kind::Directory && DeleteOpened(again.handle))) {
+            return result;
+        }
+    }
+    return schedule && ScheduleName(name, kWipeDirectory, removal) && result;
+}
+
+std::wstring Shown(const std::wstring& literal)
+{
+    if (literal.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        return L"\\\\" + literal.substr(8);
+    }
+    return literal.rfind(L"\\\\?\\", 0) == 0 ? literal.substr(4) : literal;
+}
+
+// Runs an operation on the last component of the path inside its opened parent. A link met on the way is
+// removed as a name, which removes the path too; a system link (such as the compatibility junctions in the
+// profiles folder) is only left alone.
+template <typename Operation>
+bool AtPath(const std::wstring& path, const Removal& removal, bool missingResult, Operation operation)
+{
+    if (path.empty()) {
+        return false;
+    }
+    Target target;
+    switch (NvFileHandles::ReachParent(path, target)) {
+    case Reach::Parent:
+        return operation(target.parent, Name{target.name, target.path, path});
+    case Reach::Missing:
+        return missingResult;
+    case Reach::Link:
+        if ((target.link.attributes & FILE_ATTRIBUTE_SYSTEM) != 0) {
+            return false;
+        }
+        return RemoveLink(target.link, Name{target.name, target.path, Shown(target.path)}, removal);
+    default:
+        return false;
+    }
+}
+
+// The opened folder at the path, for reading. Nothing behind a link is looked at.
+Kind OpenFolderAt(const std::wstring& path, Folder& folder)
+{
+    // A path that names nothing (empty, or without a root) is missing; only a refused open is a failure.
+    Target target;
+    if (path.empty()) {
+        return Kind::Missing;
+    }
+    switch (NvFileHandles::ReachParent(path, target)) {
+    case Reach::Parent:
+        break;
+    case Reach::Link:
+        return Kind::Link;
+    default:
+        return Kind::Missing;
+    }
+    Entry entry = OpenChild(target.parent, target.name, FILE_LIST_DIRECTORY);
+    NvFileHandles::AdoptFolder(entry, target.parent, target.name, folder);
+    return entry.kind;
+}
+
+// False when the folder cannot be listed, so that callers can tell that apart from an empty one.
 bool ListEntries(const std::wstring& path, bool includeFiles, bool includeDirectories,
                  std::vector<std::wstring>& entries)
 {
     entries.clear();
-    if (path.empty()) {
+    Folder folder;
+    std::vector<Listed> listed;
+    if (OpenFolderAt(path, folder) != Kind::Directory || !NvFileHandles::ListFolder(folder, listed)) {
         return false;
     }
-    WIN32_FIND_DATAW data;
-    UniqueFind search = FindFirstEntry(path, data);
-    if (!search) {
-        return false;
-    }
-    do {
-        if (IsDirectoryEntry(data) && includeDirectories) {
-            if (!IsDotEntry(data.cFileName)) {
-                entries.emplace_back(data.cFileName);
-            }
-        } else if (includeFiles) {
-            entries.emplace_back(data.cFileName);
+    for (Listed& entry : listed) {
+        const bool directory = HasDirectoryBit(entry.attributes);
+        if (directory && includeDirectories ? !IsDotEntry(entry.name) : includeFiles) {
+            entries.push_back(std::move(entry.name));
         }
-    } while (::FindNextFileW(search.get(), &data));
+    }
     return true;
+}
+
+enum class Contents { Files, NoFiles, Unknown, Absent };
+
+Contents ScanForFiles(const Folder& folder, bool recursive)
+{
+    std::vector<Listed> children;
+    if (!NvFileHandles::ListFolder(folder, children)) {
+        return Contents::Unknown;
+    }
+    Contents result = Contents::NoFiles;
+    for (const Listed& child : children) {
+        if (!HasDirectoryBit(child.attributes)) {
+            return Contents::Files;
+        }
+        // A folder link is never entered; what it points to is not in this tree.
+        if (!recursive || IsDotEntry(child.name) || IsReparsePoint(child.attributes)) {
+            continue;
+        }
+        Entry entry = OpenChild(folder, child.name, FILE_LIST_DIRECTORY);
+        Folder sub;
+        Contents inner = Contents::NoFiles;
+        if (NvFileHandles::AdoptFolder(entry, folder, child.name, sub)) {
+            inner = ScanForFiles(sub, true);
+        } else if (entry.kind == Kind::File) {
+            inner = Contents::Files;
+        } else if (entry.kind != Kind::Missing && entry.kind != Kind::Link) {
+            inner = Contents::Unknown;
+        }
+        if (inner == Contents::Files) {
+            return inner;
+        }
+        if (inner == Contents::Unknown) {
+            result = inner;
+        }
+    }
+    return result;
+}
+
+Contents ContentsOf(const std::wstring& path, bool recursive)
+{
+    Folder folder;
+    switch (OpenFolderAt(path, folder)) {
+    case Kind::Directory:
+        return ScanForFiles(folder, recursive);
+    case Kind::Failed:
+        return Contents::Unknown;
+    default:
+        return Contents::Absent;
+    }
 }
 
 } // namespace
@@ -161,84 +398,48 @@ Calls ReplaceCalls(const Calls& calls)
     return std::exchange(g_calls, calls);
 }
 
-bool WipeFileInternal(const std::wstring& path, DWORD attributes)
+// The attributes the caller read are not relied on: what the file is and whether it is read-only is read
+// again from the handle that deletes it.
+bool WipeFileInternal(const std::wstring& path, DWORD)
 {
-    ClearReadOnly(path, attributes);
-    if (DeletePlainFile(path) || IsGone(::GetLastError())) {
-        return true;
-    }
-    if (MayResetOwnership(attributes) && TakeOwnershipForRemoval(path, L"FileOps::WipeFileInternal") == ERROR_SUCCESS) {
-        ClearReadOnly(path, attributes);
-        if (DeletePlainFile(path)) {
-            return true;
-        }
-    }
-    return DeleteAtRestart(path, L"FileOps::WipeFileInternal");
+    return AtPath(path, kForcedRemoval, true,
+                  [](const Folder& parent, const Name& name) { return WipeFileAt(parent, name, kForcedRemoval); });
 }
 
 bool DoRemoveDirectory(const std::wstring& path)
 {
-    if (RemoveEmptyDirectory(path) || IsGone(::GetLastError())) {
-        return true;
-    }
-    if (!MayResetOwnership(::GetFileAttributesW(ApiPath(path).c_str())) ||
-        TakeOwnershipForRemoval(path, L"FileOps::DoRemoveDirectory") != ERROR_SUCCESS) {
-        return false;
-    }
-    return RemoveEmptyDirectory(path);
+    return AtPath(path, kForcedRemoval, true, [](const Folder& parent, const Name& name) {
+        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, kForcedRemoval, false);
+    });
 }
 
 bool WipeDirectoryInternal(const std::wstring& path)
 {
-    return DoRemoveDirectory(path) || DeleteAtRestart(path, L"FileOps::WipeDirectoryInternal");
+    return AtPath(path, kForcedRemoval, true, [](const Folder& parent, const Name& name) {
+        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, kForcedRemoval, true);
+    });
 }
 
 bool RemoveRecursive(const std::wstring& path)
 {
-    if (path.empty()) {
-        return false;
-    }
-    WIN32_FIND_DATAW data;
-    UniqueFind search = FindFirstEntry(path, data);
-    if (!search) {
-        if (::GetLastError() != ERROR_PATH_NOT_FOUND) {
-            WipeDirectoryInternal(path);
+    return AtPath(path, kForcedRemoval, false, [](const Folder& parent, const Name& name) {
+        if (OpenChild(parent, name.name, 0).kind == Kind::Missing) {
+            return false;
         }
-        return false;
-    }
-    bool result = true;
-    do {
-        if (IsDirectoryEntry(data) && IsDotEntry(data.cFileName)) {
-            continue;
-        }
-        const std::wstring full = MakePath(path, data.cFileName);
-        if (!IsDirectoryEntry(data)) {
-            result = WipeFileInternal(full, data.dwFileAttributes) && result;
-        } else if (IsReparsePoint(data.dwFileAttributes)) {
-            // A junction or directory link goes itself; its target is never entered.
-            result = WipeDirectoryInternal(full) && result;
-        } else {
-            result = RemoveRecursive(full) && result;
-        }
-    } while (::FindNextFileW(search.get(), &data));
-    search.reset();
-    return WipeDirectoryInternal(path) && result;
+        return RemoveDirectoryAt(parent, name, Scope::Tree, kForcedRemoval, true);
+    });
 }
 
 bool DeleteFileAndParent(const std::wstring& path)
 {
-    const DWORD attributes = ::GetFileAttributesW(ApiPath(path).c_str());
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    if (HasDirectoryBit(::GetFileAttributesW(LiteralPath(path).c_str())) || !WipeFileInternal(path, 0)) {
         return false;
     }
-    if (!WipeFileInternal(path, attributes)) {
-        return false;
-    }
+    // A parent holding nothing but empty folders goes with them; one that may hold files stays.
     std::wstring directory;
     std::wstring name;
-    if (SplitPath(path, directory, name) && !directory.empty() && !ContainsFiles(directory, true) &&
-        (::GetFileAttributesW(ApiPath(directory).c_str()) & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        WipeDirectoryInternal(directory);
+    if (SplitPath(path, directory, name) && !directory.empty() && ContentsOf(directory, true) == Contents::NoFiles) {
+        RemoveRecursive(directory);
     }
     return true;
 }
@@ -261,23 +462,8 @@ bool RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path)
 
 bool ContainsFiles(const std::wstring& path, bool recursive)
 {
-    if (path.empty()) {
-        return false;
-    }
-    WIN32_FIND_DATAW data;
-    UniqueFind search = FindFirstEntry(path, data);
-    if (!search) {
-        return false;
-    }
-    bool found = false;
-    do {
-        if (!IsDirectoryEntry(data)) {
-            found = true;
-        } else if (recursive && !IsDotEntry(data.cFileName)) {
-            found = ContainsFiles(MakePath(path, data.cFileName), true);
-        }
-    } while (!found && ::FindNextFileW(search.get(), &data));
-    return found;
+    const Contents contents = ContentsOf(path, recursive);
+    return contents == Contents::Files || contents == Contents::Unknown;
 }
 
 std::vector<std::wstring> ListDirectory(const std::wstring& path, bool includeFiles, bool includeDirectories)
@@ -289,31 +475,15 @@ std::vector<std::wstring> ListDirectory(const std::wstring& path, bool includeFi
 
 bool RemoveDirectoryTree(const std::wstring& path, bool allowDelayed)
 {
-    if (path.empty()) {
-        return false;
-    }
-    WIN32_FIND_DATAW data;
-    UniqueFind search = FindFirstEntry(path, data);
-    if (!search) {
-        return false;
-    }
-    bool result = true;
-    do {
-        if (IsDirectoryEntry(data) && IsDotEntry(data.cFileName)) {
-            continue;
+    const Removal removal{false, allowDelayed};
+    return AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
+        Entry entry = OpenChild(parent, name.name, 0);
+        if (entry.kind != Kind::Directory && entry.kind != Kind::Link) {
+            return false;
         }
-        const std::wstring full = MakePath(path, data.cFileName);
-        if (!IsDirectoryEntry(data)) {
-            ClearReadOnly(full, data.dwFileAttributes);
-            result = DeleteOrSchedule(DeletePlainFile(full), full, allowDelayed) && result;
-        } else if (IsReparsePoint(data.dwFileAttributes)) {
-            result = DeleteOrSchedule(RemoveEmptyDirectory(full), full, allowDelayed) && result;
-        } else {
-            result = RemoveDirectoryTree(full, allowDelayed) && result;
-        }
-    } while (::FindNextFileW(search.get(), &data));
-    search.reset();
-    return DeleteOrSchedule(RemoveEmptyDirectory(path), path, allowDelayed) && result;
+        entry.handle.reset();
+        return RemoveDirectoryAt(parent, name, Scope::Tree, removal, true);
+    });
 }
 
 } // namespace FileOps
@@ -327,7 +497,7 @@ std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUT
         // "nv" + tick count + attempt + ".tmp", both in decimal.
         const std::wstring name = L"nv" + std::to_wstring(::GetTickCount()) + std::to_wstring(attempt) + L".tmp";
         std::wstring candidate = MakePath(parent, name);
-        if (::CreateDirectoryW(ApiPath(candidate).c_str(), attributes)) {
+        if (::CreateDirectoryW(LiteralPath(candidate).c_str(), attributes)) {
             return candidate;
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -339,7 +509,12 @@ std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUT
 
 bool HasPendingFileOperation(const std::wstring& path)
 {
-    if (path.empty()) {
+    // Entries are stored in the NT form; a path given in the literal form is compared without its prefix.
+    std::wstring wanted = path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
+    while (!wanted.empty() && wanted.back() == L'\\') {
+        wanted.pop_back();
+    }
+    if (wanted.empty()) {
         return false;
     }
     NvPath::Win32RegistryForPath registry;
@@ -353,15 +528,18 @@ bool HasPendingFileOperation(const std::wstring& path)
     std::wstring characters(bytes.size() / sizeof(wchar_t), L'\0');
     memcpy(characters.data(), bytes.data(), characters.size() * sizeof(wchar_t));
 
-    // Every entry starts with the four characters of the NT prefix ("\??\"), which are not compared.
+    // Every entry starts with the four characters of the NT prefix ("\??\"), which are not compared. An entry
+    // matches the path itself or something below it, never a longer name that merely begins the same way.
     constexpr size_t kNtPrefixLength = 4;
     size_t start = 0;
     for (size_t i = 1; i < characters.size(); ++i) {
         if (characters[i] != L'\0') {
             continue;
         }
-        if (i - start >= path.size() + kNtPrefixLength &&
-            _wcsnicmp(characters.c_str() + start + kNtPrefixLength, path.c_str(), path.size()) == 0) {
+        const size_t compared = start + kNtPrefixLength;
+        if (i >= compared + wanted.size() &&
+            _wcsnicmp(characters.c_str() + compared, wanted.c_str(), wanted.size()) == 0 &&
+            (i == compared + wanted.size() || characters[compared + wanted.size()] == L'\\')) {
             return true;
         }
         start = i + 1;
@@ -371,6 +549,9 @@ bool HasPendingFileOperation(const std::wstring& path)
 
 DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const OwnedSecurityAttributes& holder)
 {
-    return ResetObjectOwnership(ApiPath(objectPath), SE_FILE_OBJECT, administrators, holder,
-                                g_calls.setNamedSecurityInfo);
+    Target target;
+    if (objectPath.empty() || NvFileHandles::ReachParent(objectPath, target) != Reach::Parent) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return ResetOwnership(target.parent, target.name, administrators, holder);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/file_handles.h"
 #include "platform/ownership.h"
 
 #include <windows.h>
@@ -7,7 +8,10 @@
 #include <string>
 #include <vector>
 
-// Forced removal of files and directory trees, listings, and the uniquely named work directory.
+// Forced removal of files and directory trees, listings, and the uniquely named work directory. No removal
+// follows a link: a junction, symbolic link or mount point met as the path given, as a folder on the way to
+// it or inside a tree is deleted (or scheduled) as a name, and nothing behind it is touched. A file with
+// several hard links only loses the name given; its attributes and security stay as they are.
 namespace FileOps {
 bool WipeFileInternal(const std::wstring& path, DWORD attributes);
 bool DoRemoveDirectory(const std::wstring& path);
@@ -15,21 +19,23 @@ bool WipeDirectoryInternal(const std::wstring& path);
 bool RemoveRecursive(const std::wstring& path);
 bool DeleteFileAndParent(const std::wstring& path);
 bool RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path);
+// True when a file was found, and also when a folder of the tree could not be listed: a refused listing is
+// not an empty one. A missing path, a file and a link hold no files.
 bool ContainsFiles(const std::wstring& path, bool recursive);
 std::vector<std::wstring> ListDirectory(const std::wstring& path, bool includeFiles, bool includeDirectories);
 bool RemoveDirectoryTree(const std::wstring& path, bool allowDelayed);
 
-// The calls through which removal deletes and re-secures objects. Tests replace them to reproduce access
-// lists that lock out the administrator, which Wine accepts but does not enforce.
+// The calls through which removal deletes and re-secures the objects it opened. Tests replace them to
+// reproduce access lists that lock out the administrator, which Wine accepts but does not enforce.
 struct Calls {
-    BOOL(WINAPI* deleteFile)(LPCWSTR path);
-    BOOL(WINAPI* removeDirectory)(LPCWSTR path);
-    SetNamedSecurityInfoCall setNamedSecurityInfo;
+    NvFileHandles::SetInformationCall setFileInformation;
+    SetSecurityInfoCall setSecurityInfo;
 };
 // Installs the calls and returns the ones they replace.
 Calls ReplaceCalls(const Calls& calls);
 } // namespace FileOps
 
 std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUTES* attributes);
+// True when an entry of the pending rename list names the path or something inside it.
 bool HasPendingFileOperation(const std::wstring& path);
 DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const class OwnedSecurityAttributes& holder);

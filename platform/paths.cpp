@@ -1,13 +1,75 @@
 #include "platform/paths.h"
 
 #include <cwctype>
+#include <vector>
 
 namespace {
+
+constexpr wchar_t kLiteralPrefix[] = L"\\\\?\\";
+constexpr wchar_t kLiteralUncPrefix[] = L"\\\\?\\UNC\\";
+
+bool IsSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+bool IsDriveAbsolute(const std::wstring& path)
+{
+    return path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' && IsSeparator(path[2]);
+}
+
+bool IsUnc(const std::wstring& path)
+{
+    return path.size() > 2 && IsSeparator(path[0]) && IsSeparator(path[1]) && path[2] != L'?' && path[2] != L'.';
+}
+
+// Joins the components after the root, dropping empty and "." ones and applying "..", as Win32 parsing
+// would, but keeps every name exactly as written: trailing dots and spaces stay.
+std::wstring CanonicalTail(const std::wstring& path, size_t start, size_t keep)
+{
+    std::vector<std::wstring> components;
+    size_t position = start;
+    while (position < path.size()) {
+        size_t end = position;
+        while (end < path.size() && !IsSeparator(path[end])) {
+            ++end;
+        }
+        const std::wstring component = path.substr(position, end - position);
+        if (component == L"..") {
+            if (components.size() > keep) {
+                components.pop_back();
+            }
+        } else if (!component.empty() && component != L".") {
+            components.push_back(component);
+        }
+        position = end + 1;
+    }
+    std::wstring joined;
+    for (size_t i = 0; i < components.size(); ++i) {
+        joined += (i == 0 ? L"" : L"\\") + components[i];
+    }
+    return joined;
+}
+
+std::wstring FullPathByWin32(const std::wstring& path)
+{
+    const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) {
+        return path;
+    }
+    std::wstring full(needed, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    if (length == 0 || length >= needed) {
+        return path;
+    }
+    full.resize(length);
+    return full;
+}
 
 // GetFileAttributesW reports an unreadable path as INVALID_FILE_ATTRIBUTES, which has every bit set.
 DWORD ReadAttributes(const std::wstring& path)
 {
-    return ::GetFileAttributesW(path.c_str());
+    return ::GetFileAttributesW(LiteralPath(path).c_str());
 }
 
 bool CharsMatch(wchar_t maskChar, wchar_t nameChar, bool caseInsensitive)
@@ -22,6 +84,24 @@ bool CharsMatch(wchar_t maskChar, wchar_t nameChar, bool caseInsensitive)
 }
 
 } // namespace
+
+std::wstring LiteralPath(const std::wstring& path)
+{
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+        return path;
+    }
+    if (IsDriveAbsolute(path)) {
+        return kLiteralPrefix + path.substr(0, 2) + L"\\" + CanonicalTail(path, 3, 0);
+    }
+    if (IsUnc(path)) {
+        // Server and share are the root; ".." never climbs above them.
+        const std::wstring tail = CanonicalTail(path, 2, 2);
+        return tail.empty() ? path : kLiteralUncPrefix + tail;
+    }
+    // Relative and drive-relative paths depend on process state; Win32 resolves them (and trims their names).
+    const std::wstring full = FullPathByWin32(path);
+    return IsDriveAbsolute(full) || IsUnc(full) ? LiteralPath(full) : path;
+}
 
 bool PathExists(const std::wstring& path)
 {
@@ -120,5 +200,5 @@ bool CreateDirectoryChain(const std::wstring& path, SECURITY_ATTRIBUTES* attribu
     if (!SplitPath(path, parent, name) || !CreateDirectoryChain(parent, attributes)) {
         return false;
     }
-    return ::CreateDirectoryW(path.c_str(), attributes) != FALSE;
+    return ::CreateDirectoryW(LiteralPath(path).c_str(), attributes) != FALSE;
 }

@@ -5,6 +5,10 @@
 #include <string>
 
 // Path tests, joining, splitting, name masks and directory chains. No state, no log lines.
+
+// The "\\?\" (or "\\?\UNC\") form of an absolute path, which the file system takes literally: names ending in a
+// dot or a space keep it, and any length is allowed. Separators, "." and ".." are resolved first.
+std::wstring LiteralPath(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 bool IsFile(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);

@@ -4,8 +4,11 @@
 
 namespace {
 
-constexpr wchar_t kOpenAccessSddl[] = L"D:"
-                                      L"(A;OICI;GA;;;WD)";
+// What an ownership reset leaves behind: nobody but the administrators and the system may open it, so an
+// object whose deletion still fails does not become writable by ordinary users.
+constexpr wchar_t kAdministratorsOnlySddl[] = L"D:"
+                                              L"(A;OICI;GA;;;BA)"
+                                              L"(A;OICI;GA;;;SY)";
 
 constexpr wchar_t kWorkDirectorySddl[] = L"D:"
                                          L"(D;OICI;GA;;;AN)"
@@ -56,9 +59,9 @@ bool OwnedSecurityAttributes::AssignFromSddl(const wchar_t* sddl)
     return true;
 }
 
-void BuildOpenAccessSecurity(OwnedSecurityAttributes& holder)
+void BuildAdministratorsOnlySecurity(OwnedSecurityAttributes& holder)
 {
-    holder.AssignFromSddl(kOpenAccessSddl);
+    holder.AssignFromSddl(kAdministratorsOnlySddl);
 }
 
 void BuildWorkDirectorySecurity(OwnedSecurityAttributes& holder)

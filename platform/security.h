@@ -19,7 +19,7 @@ private:
     UniqueLocal m_descriptor;
 };
 
-void BuildOpenAccessSecurity(OwnedSecurityAttributes& holder);
+void BuildAdministratorsOnlySecurity(OwnedSecurityAttributes& holder);
 void BuildWorkDirectorySecurity(OwnedSecurityAttributes& holder);
 UniqueSid CreateAdministratorsSid();
 bool IsMemberOfBuiltinGroup(HANDLE token, DWORD relativeId);

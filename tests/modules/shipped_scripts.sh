@@ -73,4 +73,26 @@ done
 log=$(nv_tool_log)
 nv_check "logs script logged its start" grep -q "\[logs.lua\] CleanupProduct started" <<<"$log"
 nv_check "logs script logged its end" grep -q "\[logs.lua\] CleanupProduct finished" <<<"$log"
+# --- A standard user's link at the quarantine, pointing at a folder of theirs: the silent run removes the link
+# as a name and leaves the folder byte for byte. Windows deletes the link at once (exit code 0); Wine opens
+# through links whatever it is told, so there the link can only be scheduled for the restart (exit code 99).
+rm -rf "$data/Quarantine"
+outside=$c/users/Public/Documents/kept
+put "$outside/report.txt" "a user's file"
+put "$outside/deep/er/data.bin" "more"
+ln -s "$outside" "$data/Quarantine"
+snapshot() { (cd "$outside" && find . -type f -exec sha256sum {} + | sort; find . | sort); }
+before=$(snapshot)
+nv_tool /silent
+status=$?
+pending=$(nv_wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations 2>/dev/null | tr -d '\r')
+nv_check "linked quarantine: the linked folder is intact" test "$(snapshot)" = "$before"
+if [ -L "$data/Quarantine" ]; then
+    nv_check "linked quarantine: the link waits for the restart (got exit code $status)" \
+        bash -c '[ "$1" -eq 99 ] && grep -qiF "ProgramData\\Norvane\\Quarantine" <<<"$2"' _ "$status" "$pending"
+else
+    nv_check "linked quarantine: the link is gone and the run exits with 0 (got $status)" test "$status" -eq 0
+fi
+nv_check "linked quarantine: nothing inside the linked folder is scheduled" \
+    bash -c '! grep -qiF "Documents\\kept\\" <<<"$1"' _ "$pending"
 nv_finish

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwctype>
+#include <functional>
 
 namespace {
 
@@ -145,6 +146,9 @@ TEST_F(FileOpsTest, ParentsGoOnlyWhenNothingElseIsLeft)
     WriteTextFile(Path(L"shared\\one.txt"));
     WriteTextFile(Path(L"shared\\other.txt"));
 
+    // Empty folders are no reason to keep the parent, nor to wait for a restart that could not delete it.
+    MakeDirectory(Path(L"lonely\\empty"));
+    MakeDirectory(Path(L"lonely\\empty\\deeper"));
     EXPECT_TRUE(FileOps::DeleteFileAndParent(Path(L"lonely\\only.txt")));
     EXPECT_FALSE(Exists(Path(L"lonely")));
     EXPECT_TRUE(FileOps::DeleteFileAndParent(Path(L"shared\\one.txt")));
@@ -238,8 +242,88 @@ TEST_F(FileOpsTest, RemoveRecursiveRemovesWhatItCanAndSchedulesTheRest)
     }
 }
 
+std::wstring Fixture(const std::wstring& relative)
+{
+    const wchar_t* fixture = _wgetenv(L"NV_TEST_LINK_FIXTURE");
+    return fixture != nullptr ? MakePath(fixture, relative) : std::wstring();
+}
+
+std::string Content(const std::wstring& path)
+{
+    UniqueFile file(::CreateFileW(LongForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    char buffer[64] = {};
+    DWORD read = 0;
+    return file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) ? std::string(buffer, read) : "";
+}
+
+// Links a standard user could plant (see fresh_prefix_tests.sh), met as the path given, as a folder on the way
+// to it and as a file; whatever the operation, what they point to stays as it was.
+TEST_F(FileOpsTest, LinksAreRemovedAsNamesAndNeverFollowed)
+{
+    if (Fixture(L"").empty()) {
+        GTEST_SKIP() << "NV_TEST_LINK_FIXTURE not set";
+    }
+    struct Case {
+        const char* what;
+        std::wstring link;
+        std::function<void()> operation;
+    };
+    const std::wstring root = Fixture(L"rootlink");
+    const std::wstring way = Fixture(L"waylink");
+    const std::wstring file = Fixture(L"filelink");
+    const Case cases[] = {
+        {"recursive removal of a link", root, [&] { FileOps::RemoveRecursive(root); }},
+        {"directory removal of a link", root, [&] { FileOps::WipeDirectoryInternal(root); }},
+        {"work directory removal of a link", root, [&] { FileOps::RemoveDirectoryTree(root, true); }},
+        {"recursive removal below a link", way, [&] { FileOps::RemoveRecursive(way + L"\\inner"); }},
+        {"file removal below a link", way, [&] { FileOps::WipeFileInternal(way + L"\\file.txt", 0); }},
+        {"file and parent below a link", way, [&] { FileOps::DeleteFileAndParent(way + L"\\inner\\keep.txt"); }},
+        {"parent if empty below a link", way,
+         [&] { FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(way + L"\\inner"); }},
+        {"file removal of a file link", file, [&] { FileOps::WipeFileInternal(file, 0); }},
+        {"recursive removal of a file link", file, [&] { FileOps::RemoveRecursive(file); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.operation();
+        EXPECT_EQ(Content(Fixture(L"target\\inner\\keep.txt")), "keep\n");
+        EXPECT_EQ(Content(Fixture(L"target\\file.txt")), "file\n");
+        // Windows deletes the link itself at once. Wine opens through links whatever it is told, so a folder link
+        // can only be scheduled, and a file link, which Wine shows as a plain file, stays.
+        const DWORD attributes = ::GetFileAttributesW(LongForm(c.link).c_str());
+        EXPECT_TRUE(attributes == INVALID_FILE_ATTRIBUTES || IsPending(c.link) ||
+                    (c.link == file && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0))
+            << std::hex << attributes;
+    }
+    EXPECT_FALSE(FileOps::ContainsFiles(way, true)) << "nothing behind a link is looked at";
+    EXPECT_TRUE(FileOps::ListDirectory(way, true, true).empty());
+}
+
+TEST_F(FileOpsTest, NamesEndingInDotOrSpaceAreTakenAsWritten)
+{
+    for (const std::wstring name : {L"trailing.", L"trailing ", L"both. "}) {
+        SCOPED_TRACE(testing::PrintToString(name));
+        const std::wstring file = Path(name);
+        const std::wstring directory = Path(L"dir" + name);
+        WriteTextFile(file, FILE_ATTRIBUTE_READONLY);
+        MakeDirectory(directory);
+        WriteTextFile(directory + L"\\inner" + name);
+        EXPECT_TRUE(PathExists(file) && IsFile(file) && !IsDirectory(file));
+        EXPECT_TRUE(IsDirectory(directory) && !IsFile(directory));
+        EXPECT_TRUE(FileOps::ContainsFiles(directory, false));
+        EXPECT_EQ(FileOps::ListDirectory(directory, false, false).size(), 0u);
+        EXPECT_TRUE(FileOps::WipeFileInternal(file, FILE_ATTRIBUTE_READONLY));
+        EXPECT_TRUE(FileOps::RemoveRecursive(directory));
+        EXPECT_FALSE(Exists(file));
+        EXPECT_FALSE(Exists(directory));
+    }
+    EXPECT_FALSE(Status::Instance().IsRebootNeeded()) << "removed at once, not left to the restart";
+}
+
 // Wine does not let an access list refuse the owner's own ownership reset; the seam reproduces a file that
-// only ownership recovery makes deletable, and one whose ownership cannot be taken.
+// only ownership recovery makes deletable, and one whose ownership cannot be taken. It also records what the
+// reset writes, since Wine accepts any access list on files without enforcing it.
 struct SeamState {
     std::wstring lockedPath;
     DWORD ownershipResult = ERROR_SUCCESS;
@@ -247,26 +331,54 @@ struct SeamState {
     int ownershipCalls = 0;
     SECURITY_INFORMATION lastInformation = 0;
     SE_OBJECT_TYPE lastType = SE_UNKNOWN_OBJECT_TYPE;
+    std::wstring lastDacl;
 };
 SeamState g_seam;
 
-BOOL WINAPI LockedDelete(LPCWSTR path)
+// Whether the handle is the object at the path, from the name the file system reports for it.
+bool HandleNames(HANDLE handle, const std::wstring& path)
 {
-    if (g_seam.lockedPath == path && !g_seam.ownershipTaken) {
+    alignas(FILE_NAME_INFO) BYTE buffer[sizeof(FILE_NAME_INFO) + 2 * MAX_PATH * sizeof(wchar_t)];
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer);
+    if (path.size() < 2 || !::GetFileInformationByHandleEx(handle, FileNameInfo, info, sizeof(buffer))) {
+        return false;
+    }
+    const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    return _wcsicmp(name.c_str(), path.substr(2).c_str()) == 0;
+}
+
+BOOL WINAPI LockedSetInformation(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS type, LPVOID information, DWORD size)
+{
+    if (!g_seam.ownershipTaken && HandleNames(handle, g_seam.lockedPath)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    return ::DeleteFileW(path);
+    return ::SetFileInformationByHandle(handle, type, information, size);
 }
 
-DWORD WINAPI RecordingSetSecurity(LPWSTR name, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner, PSID,
-                                  PACL dacl, PACL)
+std::wstring DaclText(PACL dacl)
+{
+    SECURITY_DESCRIPTOR descriptor;
+    wchar_t* text = nullptr;
+    if (dacl == nullptr || !::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+        !::ConvertSecurityDescriptorToStringSecurityDescriptorW(&descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
+                                                                &text, nullptr)) {
+        return L"<none>";
+    }
+    const UniqueLocal owner(text);
+    return text;
+}
+
+DWORD WINAPI RecordingSetSecurity(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
+                                  PSID, PACL dacl, PACL)
 {
     ++g_seam.ownershipCalls;
     g_seam.lastInformation = information;
     g_seam.lastType = type;
+    g_seam.lastDacl = DaclText(dacl);
     const UniqueSid administrators = CreateAdministratorsSid();
-    if (g_seam.lockedPath == name && g_seam.ownershipResult == ERROR_SUCCESS && dacl != nullptr &&
+    if (HandleNames(handle, g_seam.lockedPath) && g_seam.ownershipResult == ERROR_SUCCESS && dacl != nullptr &&
         ::EqualSid(owner, administrators.get())) {
         g_seam.ownershipTaken = true;
     }
@@ -279,7 +391,7 @@ protected:
     {
         FileOpsTest::SetUp();
         g_seam = SeamState();
-        m_previous = FileOps::ReplaceCalls({LockedDelete, ::RemoveDirectoryW, RecordingSetSecurity});
+        m_previous = FileOps::ReplaceCalls({LockedSetInformation, RecordingSetSecurity});
     }
     void TearDown() override
     {
@@ -312,6 +424,7 @@ TEST_F(OwnershipSeamTest, DeniedFileEscalatesThroughOwnershipToRestart)
         EXPECT_EQ(g_seam.ownershipCalls, 1);
         EXPECT_EQ(g_seam.lastType, SE_FILE_OBJECT);
         EXPECT_EQ(g_seam.lastInformation, static_cast<SECURITY_INFORMATION>(0x80000005));
+        EXPECT_EQ(g_seam.lastDacl, L"D:(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << "Administrators and SYSTEM only";
         EXPECT_EQ(Exists(g_seam.lockedPath), !c.deletedNow);
         EXPECT_EQ(IsPending(g_seam.lockedPath), !c.deletedNow);
         EXPECT_EQ(Status::Instance().IsRebootNeeded(), !c.deletedNow);
@@ -331,6 +444,35 @@ TEST_F(OwnershipSeamTest, NonEmptyDirectoryKeepsItsReplacedOwner)
     EXPECT_TRUE(g_seam.ownershipTaken);
     EXPECT_TRUE(FileOps::DoRemoveDirectory(Path(L"missing"))) << "a directory that is not there is gone";
     EXPECT_EQ(g_seam.ownershipCalls, 1);
+}
+
+// A hard link in a product's tree to a file elsewhere, read-only and held open, so that removing the name
+// fails. Only the name may be scheduled: the other file keeps its attributes and its security (recorded by the
+// seam, as Wine does not enforce file access lists).
+TEST_F(OwnershipSeamTest, HardLinkLosesOnlyItsName)
+{
+    const std::wstring outside = Fixture(L"outside.txt");
+    const std::wstring hard = Fixture(L"tree\\hard");
+    if (outside.empty()) {
+        GTEST_SKIP() << "NV_TEST_LINK_FIXTURE not set";
+    }
+    ASSERT_TRUE(::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_READONLY));
+    UniqueFile holder(
+        ::CreateFileW(outside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(g_seam.ownershipCalls, 0) << "security of a file with other names is never reset";
+    EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
+    EXPECT_EQ(Content(outside), "outside\n");
+    EXPECT_TRUE(!Exists(hard) || IsPending(hard));
+    EXPECT_FALSE(IsPending(outside));
+
+    holder.reset();
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
+    EXPECT_EQ(g_seam.ownershipCalls, 0);
+    ::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(FileOpsTest, WorkDirectoryRemovalHonoursTheDelayFlag)
@@ -360,8 +502,10 @@ TEST_F(FileOpsTest, WorkDirectoryRemovalHonoursTheDelayFlag)
 
 TEST(HasPendingFileOperation, MatchesPrefixesOfSourcesAndTargets)
 {
-    // A deletion of C:\A\x.dll and a rename of C:\B\y.dll to C:\B\z.dll, as the session manager keeps them.
-    const wchar_t pending[] = L"\\??\\C:\\A\\x.dll\0\0\\??\\C:\\B\\y.dll\0\\??\\C:\\B\\z.dll\0";
+    // Deletions of C:\A\x.dll and C:\Product2\x.dll and a rename of C:\B\y.dll to C:\B\z.dll, as the
+    // session manager keeps them.
+    const wchar_t pending[] = L"\\??\\C:\\A\\x.dll\0\0\\??\\C:\\B\\y.dll\0\\??\\C:\\B\\z.dll\0"
+                              L"\\??\\C:\\Product2\\x.dll\0\0";
     {
         HKEY key = nullptr;
         ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
@@ -375,8 +519,12 @@ TEST(HasPendingFileOperation, MatchesPrefixesOfSourcesAndTargets)
         bool pending;
     };
     const Case cases[] = {
-        {L"C:\\A", true},  {L"c:\\a\\X.DLL", true},   {L"C:\\B\\z.dll", true},
-        {L"C:\\C", false}, {L"C:\\A\\x.dll2", false}, {L"", false},
+        {L"C:\\A", true},          {L"c:\\a\\X.DLL", true},
+        {L"C:\\B\\z.dll", true},   {L"C:\\C", false},
+        {L"C:\\A\\x.dll2", false}, {L"", false},
+        {L"C:\\Prod", false},      {L"C:\\Product2", true},
+        {L"C:\\Product2\\", true}, {L"\\\\?\\C:\\Product2\\X.dll", true},
+        {L"C:\\A\\x", false},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(HasPendingFileOperation(c.path), c.pending) << testing::PrintToString(std::wstring(c.path));

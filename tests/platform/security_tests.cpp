@@ -71,18 +71,18 @@ TEST(SecurityDescriptors, WorkDirectoryDescriptorHoldsTheAcesInOrder)
     }
 }
 
-TEST(SecurityDescriptors, OpenAccessDescriptorGivesEveryoneFullControl)
+TEST(SecurityDescriptors, OwnershipResetDescriptorAdmitsAdministratorsAndSystemOnly)
 {
     OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
+    BuildAdministratorsOnlySecurity(holder);
     ExpectProtectedSelfRelative(holder);
-    EXPECT_EQ(DaclAsSddl(holder), L"D:P(A;OICI;GA;;;WD)");
+    EXPECT_EQ(DaclAsSddl(holder), L"D:P(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)");
 }
 
 TEST(SecurityDescriptors, HolderIsEmptyAfterBadSddlAndAfterReset)
 {
     OwnedSecurityAttributes holder;
-    BuildOpenAccessSecurity(holder);
+    BuildAdministratorsOnlySecurity(holder);
     ASSERT_FALSE(holder.IsEmpty());
     EXPECT_FALSE(holder.AssignFromSddl(L"D:(A;OICI;GA;;;NOT-A-SID"));
     EXPECT_TRUE(holder.IsEmpty());
