@@ -7,13 +7,14 @@
 #   wiz_start ARGS             start the tool; wiz_finish waits for it and sets wiz_code to its exit code
 #   wiz_start_program EXE ARGS start another program the same way
 #   wiz_probe ARGS             run the probe (state, wait, painted, point, row, close)
-#   wiz_wait PAGE              wait until PAGE is shown and painted (fails the check otherwise)
+#   wiz_wait PAGE              wait until PAGE is shown and painted (fails the check otherwise); its state in
+#                              wiz_state
 #   wiz_log_mark, wiz_log_since MARK   the tool log's lines from a mark on
 #   wiz_value NAME             one value of the current page's state
 #   wiz_wait_value NAME VALUE  wait until the page's NAME is VALUE (for nv_check)
 #   wiz_wait_pixel X Y RRGGBB  wait until the screen pixel has that colour (for nv_check)
-#   wiz_wait_change X Y        wait until the 80x80 square around X Y differs from what it shows now (for nv_check)
-#   wiz_spinner_turns          the progress page's spinner changes while that page is shown (for nv_check)
+#   wiz_wait_change X Y        wait until the 160x160 square around X Y differs from what it shows now (for nv_check)
+#   wiz_spinner_turns          after wiz_wait progress: the spinner changes while that page is shown (for nv_check)
 #   wiz_click_control ID, wiz_click_row ROW, wiz_close_window, wiz_shot NAME, wiz_pixel X Y (RRGGBB)
 
 wiz_probe_exe=$NV_BUILD_DIR/tests/ui/wizard_probe.exe
@@ -142,14 +143,16 @@ wiz_finish() {
 
 wiz_probe() { wine "$wiz_probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
 
+# The page's state as the wait found it is left in wiz_state.
 wiz_wait() {
     local page attempt
     # A probe that could not start at all says nothing; it gets a second chance.
     for attempt in 1 2; do
-        page=$(wiz_probe wait "$1" "${2:-30000}")
-        [ -n "$page" ] && break
+        wiz_state=$(wiz_probe wait "$1" "${2:-30000}")
+        [ -n "$wiz_state" ] && break
         echo "note: the probe gave no answer (attempt $attempt)"
     done
+    page=$(head -n1 <<<"$wiz_state")
     nv_check "page '$1' is shown (found: ${page#page=})" test "$page" = "page=$1"
 }
 
@@ -176,8 +179,9 @@ wiz_pixel_is() {
 
 wiz_wait_pixel() { nv_wait_for 20 "the pixel at $1,$2 to be $3" wiz_pixel_is "$1" "$2" "$3"; }
 
-# Raw pixels, so that two pictures compare equal exactly when they look the same (no time stamps).
-wiz_square() { import -window root -crop "80x80+$(($1 - 40))+$(($2 - 40))" -depth 8 "rgb:$3"; }
+# Raw pixels, so that two pictures compare equal exactly when they look the same (no time stamps); large enough for
+# the whole spinner.
+wiz_square() { import -window root -crop "160x160+$(($1 - 80))+$(($2 - 80))" -depth 8 "rgb:$3"; }
 
 wiz_square_differs() {
     wiz_square "$1" "$2" "$WINEPREFIX/square-now.rgb"
@@ -192,10 +196,10 @@ wiz_wait_change() {
     nv_wait_for 20 "the picture around $1,$2 to change" wiz_square_differs "$1" "$2"
 }
 
-# A change seen after the page has gone would be the next page, not the spinner.
+# Right after wiz_wait progress. A change seen after the page has gone would be the next page, not the spinner.
 wiz_spinner_turns() {
     local x y
-    read -r x y <<<"$(wiz_probe point 1023)"
+    read -r x y <<<"$(sed -n 's/^spinner=//p' <<<"$wiz_state")"
     [ -n "$y" ] || {
         echo "no spinner on the page"
         return 1

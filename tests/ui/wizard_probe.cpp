@@ -4,7 +4,7 @@
 //
 //   wizard_probe state                 the current page and its controls
 //   wizard_probe wait PAGE [MS]        waits until PAGE (welcome, select, progress, message, none) is shown and
-//                                      painted
+//                                      painted, then prints its state
 //   wizard_probe painted [MS]          waits until the wizard has handled the input sent to it and painted
 //   wizard_probe point ID              screen centre of the page's control ID
 //   wizard_probe row ROW               screen centre of the check box of list row ROW
@@ -206,6 +206,13 @@ int State()
     PrintControl(wizard, L"copyright", kCopyright);
     PrintControl(wizard, L"ok", IDOK);
     PrintControl(wizard, L"cancel", IDCANCEL);
+    if (page == L"progress") {
+        RECT rect;
+        if (::GetWindowRect(::GetDlgItem(wizard.page, kSpinner), &rect)) {
+            Print(L"spinner=" + std::to_wstring((rect.left + rect.right) / 2) + L" " +
+                  std::to_wstring((rect.top + rect.bottom) / 2));
+        }
+    }
     if (page == L"select") {
         Print(L"radio_all=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioAll) == BST_CHECKED));
         Print(L"radio_select=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioSelect) == BST_CHECKED));
@@ -262,8 +269,7 @@ int Wait(const std::wstring& wanted, DWORD timeoutMs)
         const std::wstring page = PageName(wizard);
         const bool painted = wizard.main == nullptr || IsPainted(wizard);
         if (page == wanted && painted) {
-            Print(L"page=" + page);
-            return 0;
+            return State();
         }
         if (::GetTickCount64() - start > timeoutMs) {
             Print(L"page=" + page + (painted ? L"" : L" (still painting)"));
