@@ -19,8 +19,9 @@ enum SettingsScope : int {
     Customizations = 1,
 };
 
-// Everything between the single-instance check and the final clean-up; returns the exit code.
-int RunGuarded(HINSTANCE instance)
+// Everything between the single-instance check and the final clean-up; returns the exit code and whether the user
+// asked for a restart.
+int RunGuarded(HINSTANCE instance, bool& restartRequested)
 {
     SetDelayLoadOptions(0, 0);
     if (!SetSafeDllSearchPaths()) {
@@ -61,10 +62,16 @@ int RunGuarded(HINSTANCE instance)
     auto languageSelect = std::make_unique<LanguageSelect>();
     UiTool tool(gui.get(), languageSelect.get(), stopEvent.get());
 
-    gui->Run();
-    const int exitCode = tool.Execute();
+    int exitCode = UiTool::ExitError;
+    if (gui->Run()) {
+        exitCode = tool.Execute();
+    } else {
+        // No window, so no page can be answered: that is an error, not the user's cancel.
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to start the user interface", L"Run");
+    }
     gui->Quit();
     tool.CleanUp();
+    restartRequested = tool.IsRebootRequested();
     // Shut-down order: stop event, language selector, GUI driver.
     stopEvent.reset();
     languageSelect.reset();
@@ -77,11 +84,21 @@ int RunGuarded(HINSTANCE instance)
 int Run(HINSTANCE instance)
 {
     NvOptionParser::Instance();
-    // An existence marker only: never waited on or released, just closed at the very end.
-    UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
-        return UiTool::ExitAlreadyRunning;
+    bool restartRequested = false;
+    int exitCode;
+    {
+        // An existence marker only: never waited on or released, just closed at the very end.
+        UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
+        if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+            NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
+            return UiTool::ExitAlreadyRunning;
+        }
+        exitCode = RunGuarded(instance, restartRequested);
     }
-    return RunGuarded(instance);
+    // Only now that the window is gone and the work directory removed: the end of the session that the request
+    // starts ends a process whose windows have answered it, and would cut the clean-up and the exit code short.
+    if (restartRequested) {
+        RequestRestart();
+    }
+    return exitCode;
 }

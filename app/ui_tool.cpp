@@ -154,28 +154,43 @@ bool UiTool::CreateWorkDir(int& exitCode)
     }
 
     m_removeWorkDirectory = true;
-    {
+    const std::wstring parent = QueryTempDirectory();
+    DWORD error = ::GetLastError();
+    if (!parent.empty()) {
         OwnedSecurityAttributes security;
         if (HasAdministratorRights()) {
             BuildWorkDirectorySecurity(security);
         }
-        m_workDirectory = CreateUniqueDirectory(QueryTempDirectory(), security.Get());
+        m_workDirectory = CreateUniqueDirectory(parent, security.Get());
+        error = ::GetLastError();
     }
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Working directory: %s", L"UiTool::CreateWorkDir", m_workDirectory.c_str());
-    if (!m_workDirectory.empty()) {
-        if (ZipDropper::ExtractFilesFromResource(m_workDirectory)) {
-            return true;
-        }
+    if (m_workDirectory.empty()) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create a working directory in '%s', last error = %lu",
+                   L"UiTool::CreateWorkDir", parent.c_str(), error);
+    } else if (ZipDropper::ExtractFilesFromResource(m_workDirectory)) {
+        return true;
+    } else {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to extract scripts from resources", L"UiTool::CreateWorkDir");
-        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
     }
+    m_gui->ShowMessage(IGuiManager::ErrorGeneric);
     exitCode = ExitError;
     return false;
 }
 
 void UiTool::Reboot()
 {
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Restart requested", L"UiTool::Reboot");
+    m_rebootRequested = true;
+}
+
+void RequestRestart()
+{
     NvPrivilege shutdown(L"SeShutdownPrivilege");
-    ::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG,
-                    SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE);
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Requesting a restart", L"RequestRestart");
+    if (!::ExitWindowsEx(EWX_REBOOT | EWX_FORCEIFHUNG,
+                         SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to request a restart, last error = %lu", L"RequestRestart",
+                   ::GetLastError());
+    }
 }

@@ -32,7 +32,10 @@ public:
     virtual bool CheckDebugCommands(int& exitCode);
     virtual bool CheckPrivileges(int& exitCode);
     virtual bool CreateWorkDir(int& exitCode);
+    // Records the user's request for a restart; Run makes it once the tool has cleaned up.
     virtual void Reboot();
+
+    bool IsRebootRequested() const { return m_rebootRequested; }
 
     // Declares the tool's options and parses the command line.
     static bool ParseCommandLine(const wchar_t* commandLine);
@@ -47,7 +50,12 @@ private:
     HANDLE m_stopEvent;
     std::wstring m_workDirectory;
     bool m_removeWorkDirectory = false;
+    bool m_rebootRequested = false;
 };
 
-// The run body: start-up, the application object, shut-down; returns the exit code.
+// The run body: start-up, the application object, shut-down and a restart the user asked for; returns the exit code.
 int Run(HINSTANCE instance);
+
+// Asks Windows to restart. The request is asynchronous and the session end it starts may end this process at any
+// moment after it, so it is the run's last act before the exit line.
+void RequestRestart();

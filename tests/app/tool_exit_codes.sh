@@ -37,8 +37,30 @@ nv_check "the work directory is removed at the end" grep -qF "UiTool::CleanUp: R
 nv_check "no work directory is left in the temporary folder" \
     test -z "$(find "$WINEPREFIX/drive_c/users" -maxdepth 6 -name 'nv*.tmp' 2>/dev/null)"
 
-# Without administrator rights: the privileges text, exit 3, and no work directory.
+# A temporary folder that does not exist: no work directory, an error line naming the folder and the system's
+# reason, the generic error text, 1. Wine sets TEMP and TMP from the registry, so they are changed through cmd.
 tool_path=$(winepath -w "$NV_TOOL_EXE" 2>/dev/null)
+output=$(nv_wine cmd /c "set TMP=C:\\no-such-folder&& set TEMP=C:\\no-such-folder&& $tool_path /silent")
+code=$?
+nv_check "a missing temporary folder exits with 1" test "$code" -eq 1
+nv_check "a missing temporary folder prints the generic error" \
+    grep -q 'Could not complete the uninstallation successfully.' <<<"$output"
+nv_check "the folder and the error are logged" grep -qF \
+    "E: UiTool::CreateWorkDir: Failed to create a working directory in 'C:\no-such-folder\', last error = 3" \
+    <<<"$(nv_tool_log)"
+
+# No display, so no main window: an error, not a cancel, and nothing is detected or extracted.
+before=$(nv_tool_log | wc -l)
+nv_wine --no-display "$NV_TOOL_EXE" /language=en >/dev/null 2>&1
+code=$?
+log=$(nv_tool_log | tail -n +$((before + 1)))
+nv_check "a main window that cannot be created exits with 1" test "$code" -eq 1
+nv_check "the missing main window is logged" grep -q 'GuiManager::Run::WindowThread: Failed to create main dialog' \
+    <<<"$log"
+nv_check "without a window the run ends before the work directory" \
+    test -z "$(grep 'UiTool::CreateWorkDir\|UiToolLib::DetectProducts' <<<"$log")"
+
+# Without administrator rights: the privileges text, exit 3, and no work directory.
 nv_wine "$NV_BUILD_DIR/tests/app/restricted_launch.exe" "$tool_path" /testui /silent >/dev/null
 nv_check "the test pages need no administrator rights" test $? -eq 0
 nv_wine "$NV_BUILD_DIR/tests/app/restricted_launch.exe" "$tool_path" /silent >/dev/null
@@ -56,7 +78,8 @@ mkfifo "$fifo"
 nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" <"$fifo" >"$fifo.out" &
 holder=$!
 exec 7>"$fifo"
-for _ in $(seq 100); do grep -q holding "$fifo.out" 2>/dev/null && break; sleep 0.1; done
+nv_check "the helper holds the instance mutex" \
+    nv_wait_for 60 "the helper to hold the instance mutex" grep -q holding "$fifo.out"
 nv_tool /silent '/scripts=C:\empty-scripts' >/dev/null
 code=$?
 exec 7>&-

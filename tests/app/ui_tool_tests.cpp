@@ -1,6 +1,7 @@
 #include "app/option_parser.h"
 #include "app/ui_tool.h"
 #include "platform/unique_resource.h"
+#include "tests/engine/script_folder.h"
 #include "ui/gui_manager.h"
 #include "ui/language_select.h"
 #include "ui/settings.h"
@@ -20,7 +21,7 @@ public:
     int ShowMessage(int kind) override
     {
         pages.push_back(L"message" + std::to_wstring(kind));
-        return Cancel;
+        return messageAnswer;
     }
     int ShowWelcome() override
     {
@@ -31,6 +32,9 @@ public:
     {
         pages.push_back(L"select");
         shownProducts = products;
+        if (selectDefaults) {
+            SelectAllButLogs(products);
+        }
         return Ok;
     }
     bool ShowProgress() override
@@ -41,6 +45,8 @@ public:
 
     std::vector<std::wstring> pages;
     ProductList shownProducts;
+    int messageAnswer = Cancel;
+    bool selectDefaults = false;
 };
 
 class ToolWithoutAdministrator : public UiTool {
@@ -105,6 +111,41 @@ TEST_F(PageFlow, ClosedWindowAfterProgressSkipsResultPages)
     ToolWithoutAdministrator tool(&gui, &languageSelect, stopEvent.get());
     EXPECT_EQ(tool.Execute(), UiTool::ExitDone);
     EXPECT_EQ(gui.pages, (std::vector<std::wstring>{L"welcome", L"select", L"progress"}));
+}
+
+TEST_F(PageFlow, RestartButtonOnlyRecordsTheRequest)
+{
+    ScriptFolder scripts;
+    scripts.Write(L"delta.lua", "function GetProductId() return 'delta' end\n"
+                                "function DetectProduct() return true end\n"
+                                "function CleanupProduct() Meta.SetRebootNeeded() return true end\n");
+    Parse((L"tool.exe /scripts=\"" + scripts.Path() + L"\"").c_str());
+    gui.selectDefaults = true;
+    for (const int answer : {IGuiManager::Cancel, IGuiManager::Ok}) {
+        gui.pages.clear();
+        gui.messageAnswer = answer;
+        UiTool tool(&gui, &languageSelect, stopEvent.get());
+        // Execute itself must not request the restart: the session end would overtake the clean-up.
+        EXPECT_EQ(tool.Execute(), UiTool::ExitRebootNeeded) << "answer " << answer;
+        EXPECT_EQ(gui.pages, (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"message3"}));
+        EXPECT_EQ(tool.IsRebootRequested(), answer == IGuiManager::Ok) << "answer " << answer;
+    }
+}
+
+TEST_F(PageFlow, MissingTemporaryFolderShowsTheGenericError)
+{
+    Parse(L"tool.exe");
+    const LogCapture log(L"MissingTemporaryFolder");
+    const std::wstring missing = L"C:\\nv-no-such-folder-" + std::to_wstring(::GetCurrentProcessId());
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+        ::SetEnvironmentVariableW(name, missing.c_str());
+    }
+    UiTool tool(&gui, &languageSelect, stopEvent.get());
+    EXPECT_EQ(tool.Execute(), UiTool::ExitError);
+    EXPECT_EQ(gui.pages, std::vector<std::wstring>{L"message0"});
+    const std::string expected = "E: UiTool::CreateWorkDir: Failed to create a working directory in '" +
+                                 std::string(missing.begin(), missing.end()) + "\\', last error = 3";
+    EXPECT_NE(log.Text().find(expected), std::string::npos) << log.Text();
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // Service module against real services of the test service program.
+#include "tests/harness/wait_for.h"
 #include "tests/modules/system_test_support.h"
 
 #include "platform/unique_resource.h"
@@ -126,7 +127,8 @@ TEST_F(ServiceModuleTest, CleanupDeletesTheServiceAndItsKey)
     ASSERT_TRUE(running.Start());
     EXPECT_EQ(Call("Cleanup", L"NvCleanupRunning"), "true");
     EXPECT_EQ(Call("Stop", L"NvCleanupRunning"), "true");
-    EXPECT_FALSE(running.Exists());
+    // Deleted by the service control manager once the stopped service's process has let go of it.
+    EXPECT_TRUE(NvTest::WaitFor(10000, "the stopped service to be deleted", [&] { return !running.Exists(); }));
 }
 
 TEST_F(ServiceModuleTest, CleanupRemovesTheKeyOfAServiceThatIsGone)

@@ -1,5 +1,6 @@
 // The real tool, started from inside a product folder, running a product script that ends the product's
 // processes and removes its services.
+#include "tests/harness/wait_for.h"
 #include "tests/modules/system_test_support.h"
 
 #include <gtest/gtest.h>
@@ -79,8 +80,9 @@ TEST(ToolRemoval, EndsTheProductsProcessesAndServicesButNotItself)
     for (const auto& [path, ended] : programs) {
         EXPECT_EQ(running[path]->HasEnded(0), ended) << WideToUtf8(path);
     }
-    EXPECT_FALSE(main.Exists());
-    EXPECT_FALSE(dependent.Exists());
+    // The service control manager deletes the stopped services once their processes have let go of them.
+    EXPECT_TRUE(
+        NvTest::WaitFor(10000, "the services to be deleted", [&] { return !main.Exists() && !dependent.Exists(); }));
     const std::string log = WideToUtf8(ReadUtf16File(toolLog));
     EXPECT_NE(log.find("Lua::Process::TerminateProcesses: Not terminating own process ["), std::string::npos) << log;
     EXPECT_NE(log.find("] '" + WideToUtf8(tool) + "'"), std::string::npos) << log;

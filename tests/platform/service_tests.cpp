@@ -1,4 +1,5 @@
 #include "platform/service.h"
+#include "tests/harness/wait_for.h"
 
 #include <gtest/gtest.h>
 
@@ -89,10 +90,16 @@ TEST(NvService, StartsStopsAndDeletes)
         EXPECT_TRUE(service.Delete()) << service.LastError();
         EXPECT_TRUE(IsRegistered(registered.Name())) << "the registration stays while a handle is open";
     }
-    NvService gone(registered.Name(), true);
-    EXPECT_FALSE(gone.IsOpen());
-    EXPECT_EQ(gone.LastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-    EXPECT_FALSE(IsRegistered(registered.Name()));
+    // The service control manager deletes a marked service once the last handle is closed and the service's
+    // process has let go of it, on its own schedule after CloseServiceHandle has returned: wait for that.
+    EXPECT_TRUE(
+        NvTest::WaitFor(kTimeoutMs, "the service control manager to delete the service", [&](std::string& seen) {
+            const NvService gone(registered.Name(), true);
+            const bool registeredStill = IsRegistered(registered.Name());
+            seen = (gone.IsOpen() ? "the service opens" : "open fails with " + std::to_string(gone.LastError())) +
+                   (registeredStill ? ", its key exists" : ", its key is gone");
+            return !gone.IsOpen() && gone.LastError() == ERROR_SERVICE_DOES_NOT_EXIST && !registeredStill;
+        }));
 }
 
 TEST(NvService, StopsRunningDependentsFirst)

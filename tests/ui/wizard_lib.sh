@@ -2,12 +2,19 @@
 # no other test's window covers a click or a screenshot) and its own Wine prefix, set up with fonts for every
 # language. The tool runs in the background; wizard_probe.exe reads its windows and xdotool clicks like a user.
 #   wiz_setup                  display, prefix, fonts, windows managed by Wine, debug-level log
+#   wiz_default_window_mode    from now on Wine's default window handling (windows left to a window manager)
 #   wiz_cjk_fonts JP|TC        which CJK face fills in for glyphs the Latin font lacks
 #   wiz_start ARGS             start the tool; wiz_finish waits for it and sets wiz_code to its exit code
 #   wiz_start_program EXE ARGS start another program the same way
-#   wiz_probe ARGS             run the probe (state, wait, point, row, close)
-#   wiz_wait PAGE              wait until PAGE is shown (fails the check otherwise)
+#   wiz_probe ARGS             run the probe (state, wait, painted, point, row, close)
+#   wiz_wait PAGE              wait until PAGE is shown and painted (fails the check otherwise); its state in
+#                              wiz_state
+#   wiz_log_mark, wiz_log_since MARK   the tool log's lines from a mark on
 #   wiz_value NAME             one value of the current page's state
+#   wiz_wait_value NAME VALUE  wait until the page's NAME is VALUE (for nv_check)
+#   wiz_wait_pixel X Y RRGGBB  wait until the screen pixel has that colour (for nv_check)
+#   wiz_wait_change X Y        wait until the 160x160 square around X Y differs from what it shows now (for nv_check)
+#   wiz_spinner_turns          after wiz_wait progress: the spinner changes while that page is shown (for nv_check)
 #   wiz_click_control ID, wiz_click_row ROW, wiz_close_window, wiz_shot NAME, wiz_pixel X Y (RRGGBB)
 
 wiz_probe_exe=$NV_BUILD_DIR/tests/ui/wizard_probe.exe
@@ -28,7 +35,7 @@ wiz_start_display() {
     fd_file=$(mktemp)
     Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$fd_file" 2>/dev/null </dev/null &
     wiz_xvfb=$!
-    for _ in $(seq 100); do [ -s "$fd_file" ] && break; sleep 0.05; done
+    nv_wait_for 60 "Xvfb to report its display number" test -s "$fd_file" || exit 1
     DISPLAY=:$(head -n1 "$fd_file")
     export DISPLAY
     rm -f "$fd_file"
@@ -96,6 +103,16 @@ wiz_setup() {
     wiz_cjk_fonts JP
 }
 
+# Windows are then plain X windows that wait for a window manager (there is none: no caption is drawn), and the
+# end of a session reaches them as it does on a desktop.
+wiz_default_window_mode() {
+    wiz_import 'REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"=-
+"Decorated"=-'
+}
+
 wiz_start() { wiz_start_program "$NV_TOOL_EXE" "$@"; }
 
 wiz_start_program() {
@@ -104,45 +121,97 @@ wiz_start_program() {
     wiz_pid=$!
 }
 
-# Waits (at most 30 s) for the tool; wiz_code is its exit code, or "timeout" when it had to be killed.
+wiz_ended() {
+    ! kill -0 "$wiz_pid" 2>/dev/null || {
+        echo "the tool still runs"
+        return 1
+    }
+}
+
+# Waits (at most 60 s) for the tool to exit; wiz_code is its exit code, or "timeout" when it had to be killed.
 wiz_finish() {
-    local waited=0
-    while kill -0 "$wiz_pid" 2>/dev/null && [ $waited -lt 300 ]; do
-        sleep 0.1
-        waited=$((waited + 1))
-    done
-    if kill -0 "$wiz_pid" 2>/dev/null; then
+    if nv_wait_for 60 "the tool to exit" wiz_ended; then
+        wait "$wiz_pid"
+        wiz_code=$?
+    else
         wineserver -k >/dev/null 2>&1
         wait "$wiz_pid"
         wiz_code=timeout
-    else
-        wait "$wiz_pid"
-        wiz_code=$?
     fi
     rm -f "$wiz_output"
 }
 
 wiz_probe() { wine "$wiz_probe_exe" "$@" 2>/dev/null | tr -d '\r'; }
 
+# The page's state as the wait found it is left in wiz_state.
 wiz_wait() {
     local page attempt
     # A probe that could not start at all says nothing; it gets a second chance.
     for attempt in 1 2; do
-        page=$(wiz_probe wait "$1" "${2:-30000}")
-        [ -n "$page" ] && break
+        wiz_state=$(wiz_probe wait "$1" "${2:-30000}")
+        [ -n "$wiz_state" ] && break
         echo "note: the probe gave no answer (attempt $attempt)"
     done
+    page=$(head -n1 <<<"$wiz_state")
     nv_check "page '$1' is shown (found: ${page#page=})" test "$page" = "page=$1"
-    # Let the page finish painting.
-    sleep 0.4
 }
 
+wiz_log_mark() { echo $(($(nv_tool_log | wc -l) + 1)); }
+wiz_log_since() { nv_tool_log | tail -n +"$1"; }
+
 wiz_value() { wiz_probe state | sed -n "s/^$1=//p" | head -n1; }
+
+wiz_value_is() {
+    local value
+    value=$(wiz_value "$1")
+    echo "$1=$value"
+    [ "$value" = "$2" ]
+}
+
+wiz_wait_value() { nv_wait_for "${3:-20}" "$1=$2" wiz_value_is "$1" "$2"; }
+
+wiz_pixel_is() {
+    local colour
+    colour=$(wiz_pixel "$1" "$2")
+    echo "$colour"
+    [ "$colour" = "$3" ]
+}
+
+wiz_wait_pixel() { nv_wait_for 20 "the pixel at $1,$2 to be $3" wiz_pixel_is "$1" "$2" "$3"; }
+
+# Raw pixels, so that two pictures compare equal exactly when they look the same (no time stamps); large enough for
+# the whole spinner.
+wiz_square() { import -window root -crop "160x160+$(($1 - 80))+$(($2 - 80))" -depth 8 "rgb:$3"; }
+
+wiz_square_differs() {
+    wiz_square "$1" "$2" "$WINEPREFIX/square-now.rgb"
+    wiz_differ "$WINEPREFIX/square-before.rgb" "$WINEPREFIX/square-now.rgb" || {
+        echo "the same picture"
+        return 1
+    }
+}
+
+wiz_wait_change() {
+    wiz_square "$1" "$2" "$WINEPREFIX/square-before.rgb"
+    nv_wait_for 20 "the picture around $1,$2 to change" wiz_square_differs "$1" "$2"
+}
+
+# Right after wiz_wait progress. A change seen after the page has gone would be the next page, not the spinner.
+wiz_spinner_turns() {
+    local x y
+    read -r x y <<<"$(sed -n 's/^spinner=//p' <<<"$wiz_state")"
+    [ -n "$y" ] || {
+        echo "no spinner on the page"
+        return 1
+    }
+    wiz_wait_change "$x" "$y" && wiz_value_is page progress
+}
 
 # A shipped text of the tool: wiz_text LANGUAGE KEY.
 wiz_text() { sed -n "s/^$1:$2=//p" "$NV_SOURCE_DIR/resources/strings/localizations.properties" | tr -d '\r'; }
 
-wiz_click_at() { xdotool mousemove "$1" "$2" sleep 0.1 click 1 sleep 0.1; }
+# Input pacing, as a hand would: the pointer arrives, then presses. What the click does is awaited by the caller.
+wiz_click_at() { xdotool mousemove "$1" "$2" sleep 0.1 click 1; }
 
 wiz_click_control() {
     local point
@@ -170,6 +239,7 @@ wiz_park_pointer() { xdotool mousemove 1 1; }
 
 wiz_shot() {
     local window
+    wiz_probe painted >/dev/null
     window=$(xdotool search --onlyvisible --class uninstallationtool.exe 2>/dev/null | head -n1)
     [ -n "$window" ] && import -window "$window" "$wiz_shots/$1.png"
 }

@@ -3,7 +3,9 @@
 // only reads. Output is UTF-8, one "name=value" per line.
 //
 //   wizard_probe state                 the current page and its controls
-//   wizard_probe wait PAGE [MS]        waits until PAGE (welcome, select, progress, message, none) is shown
+//   wizard_probe wait PAGE [MS]        waits until PAGE (welcome, select, progress, message, none) is shown and
+//                                      painted, then prints its state
+//   wizard_probe painted [MS]          waits until the wizard has handled the input sent to it and painted
 //   wizard_probe point ID              screen centre of the page's control ID
 //   wizard_probe row ROW               screen centre of the check box of list row ROW
 //   wizard_probe close                 screen point of the main window's close box
@@ -204,6 +206,13 @@ int State()
     PrintControl(wizard, L"copyright", kCopyright);
     PrintControl(wizard, L"ok", IDOK);
     PrintControl(wizard, L"cancel", IDCANCEL);
+    if (page == L"progress") {
+        RECT rect;
+        if (::GetWindowRect(::GetDlgItem(wizard.page, kSpinner), &rect)) {
+            Print(L"spinner=" + std::to_wstring((rect.left + rect.right) / 2) + L" " +
+                  std::to_wstring((rect.top + rect.bottom) / 2));
+        }
+    }
     if (page == L"select") {
         Print(L"radio_all=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioAll) == BST_CHECKED));
         Print(L"radio_select=" + Flag(::IsDlgButtonChecked(wizard.page, kRadioSelect) == BST_CHECKED));
@@ -227,20 +236,63 @@ int State()
     return 0;
 }
 
+BOOL CALLBACK FindUnpainted(HWND child, LPARAM found)
+{
+    if (::IsWindowVisible(child) && ::GetUpdateRect(child, nullptr, FALSE)) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether the wizard's window thread has handled what was sent to it before (it answers a sent message only
+// between the messages it handles, input first) and has no window left with a region waiting to be painted.
+bool IsPainted(const Wizard& wizard)
+{
+    DWORD_PTR ignored = 0;
+    if (!::SendMessageTimeoutW(wizard.main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored)) {
+        return false;
+    }
+    bool unpainted = ::GetUpdateRect(wizard.main, nullptr, FALSE) != FALSE;
+    if (!unpainted) {
+        ::EnumChildWindows(wizard.main, FindUnpainted, reinterpret_cast<LPARAM>(&unpainted));
+    }
+    return !unpainted;
+}
+
+// Polls until the wanted page is shown and painted; a page that shows but keeps painting counts as not there yet.
 int Wait(const std::wstring& wanted, DWORD timeoutMs)
 {
-    const DWORD start = ::GetTickCount();
+    const ULONGLONG start = ::GetTickCount64();
     for (;;) {
-        const std::wstring page = PageName(FindWizard());
-        if (page == wanted) {
-            Print(L"page=" + page);
-            return 0;
+        const Wizard wizard = FindWizard();
+        const std::wstring page = PageName(wizard);
+        const bool painted = wizard.main == nullptr || IsPainted(wizard);
+        if (page == wanted && painted) {
+            return State();
         }
-        if (::GetTickCount() - start > timeoutMs) {
-            Print(L"page=" + page);
+        if (::GetTickCount64() - start > timeoutMs) {
+            Print(L"page=" + page + (painted ? L"" : L" (still painting)"));
             return 1;
         }
-        ::Sleep(100);
+        ::Sleep(50);
+    }
+}
+
+int WaitPainted(DWORD timeoutMs)
+{
+    const ULONGLONG start = ::GetTickCount64();
+    for (;;) {
+        const Wizard wizard = FindWizard();
+        if (wizard.main != nullptr && IsPainted(wizard)) {
+            Print(L"painted=1");
+            return 0;
+        }
+        if (::GetTickCount64() - start > timeoutMs) {
+            Print(wizard.main != nullptr ? L"painted=0" : L"painted=no wizard");
+            return 1;
+        }
+        ::Sleep(50);
     }
 }
 
@@ -325,6 +377,9 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"wait" && argc > 2) {
         return Wait(argv[2], argc > 3 ? static_cast<DWORD>(std::wcstoul(argv[3], nullptr, 10)) : 20000);
     }
+    if (command == L"painted") {
+        return WaitPainted(argc > 2 ? static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) : 20000);
+    }
     if (command == L"point" && argc > 2) {
         return Point(static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
     }
@@ -334,6 +389,6 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"close") {
         return CloseBox();
     }
-    std::fputs("usage: wizard_probe state | wait PAGE [MS] | point ID | row ROW | close\n", stderr);
+    std::fputs("usage: wizard_probe state | wait PAGE [MS] | painted [MS] | point ID | row ROW | close\n", stderr);
     return 2;
 }

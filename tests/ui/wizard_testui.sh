@@ -5,11 +5,8 @@ source "$NV_SOURCE_DIR/tests/harness/lib.sh"
 source "$NV_SOURCE_DIR/tests/ui/wizard_lib.sh"
 wiz_setup
 
-log_since() { nv_tool_log | tail -n +"$1"; }
-log_mark() { echo $(($(nv_tool_log | wc -l) + 1)); }
-
 # --- The whole way through, with a choice of two products.
-mark=$(log_mark)
+mark=$(wiz_log_mark)
 wiz_start /testui /language=en
 wiz_wait welcome
 nv_check "the caption is the localized title" test "$(wiz_value caption)" = "Norvane Uninstallation Tool"
@@ -17,18 +14,25 @@ nv_check "the years replace the placeholder and the markers are gone" \
     test "$(wiz_value copyright_text)" = "© 2016-2019 Norvane. All rights reserved. License terms"
 read -r start_x start_y <<<"$(wiz_probe point 1)"
 wiz_park_pointer
-sleep 0.2
-nv_check "START is filled with the brand blue" test "$(wiz_pixel "$((start_x - 30))" "$start_y")" = 0014A0
-xdotool mousemove "$start_x" "$start_y" sleep 0.3
-nv_check "START turns darker under the pointer" test "$(wiz_pixel "$((start_x - 30))" "$start_y")" = 00148C
+nv_check "START is filled with the brand blue" wiz_wait_pixel "$((start_x - 30))" "$start_y" 0014A0
+xdotool mousemove "$start_x" "$start_y"
+nv_check "START turns darker under the pointer" wiz_wait_pixel "$((start_x - 30))" "$start_y" 00148C
 
 # Only the link part of the copyright line opens the licence terms.
 read -r link_x link_y <<<"$(wiz_probe point 1019)"
+launches() {
+    local count
+    count=$(wiz_log_since "$mark" | grep -c 'DialogChild::LaunchUrl: Launched URL: https://')
+    echo "$count launch(es) logged"
+    [ "$count" -ge 1 ]
+}
 wiz_click_at "$((link_x - 150))" "$link_y"
 wiz_click_at "$((link_x + 120))" "$link_y"
-sleep 1
+# The window thread handles the two clicks in order: once the second one's launch is logged, a launch by the first
+# one would have been logged before it.
+nv_wait_for 30 "the click on the link to open the licence terms" launches
 nv_check "clicking the link opens the licence terms once" \
-    test "$(log_since "$mark" | grep -c 'DialogChild::LaunchUrl: Launched URL: https://')" -eq 1
+    test "$(wiz_log_since "$mark" | grep -c 'DialogChild::LaunchUrl: Launched URL: https://')" -eq 1
 nv_check "the link keeps the welcome page" test "$(wiz_value page)" = welcome
 
 wiz_click_control 1
@@ -41,83 +45,74 @@ nv_check "ten test products are listed, none ticked" \
     test "$(grep -x 'rows=10' <<<"$state")$(grep -x 'checked=' <<<"$state")" = "rows=10checked="
 
 wiz_click_control 1028
-sleep 0.3
-state=$(wiz_probe state)
-nv_check "the select choice shows the list" grep -qx 'list_visible=1' <<<"$state"
-nv_check "Next is disabled while no row is ticked" grep -qx 'ok_enabled=0' <<<"$state"
+nv_check "the select choice shows the list" wiz_wait_value list_visible 1
+nv_check "Next is disabled while no row is ticked" test "$(wiz_value ok_enabled)" = 0
 wiz_click_row 0
 wiz_click_row 3
-sleep 0.3
-state=$(wiz_probe state)
-nv_check "two rows are ticked" grep -qx 'checked=0,3' <<<"$state"
-nv_check "a ticked row enables Next" grep -qx 'ok_enabled=1' <<<"$state"
+nv_check "two rows are ticked" wiz_wait_value checked 0,3
+nv_check "a ticked row enables Next" test "$(wiz_value ok_enabled)" = 1
 wiz_click_control 1027
-sleep 0.3
-nv_check "back to remove-all hides the list" test "$(wiz_value list_visible)" = 0
+nv_check "back to remove-all hides the list" wiz_wait_value list_visible 0
 wiz_click_control 1028
-sleep 0.3
+nv_check "the select choice shows the list again" wiz_wait_value list_visible 1
 nv_check "the ticks survive switching back" test "$(wiz_value checked)" = "0,3"
 
 wiz_click_control 1
-wiz_wait progress 5000
-nv_check "the progress page's Cancel is disabled" test "$(wiz_value cancel_enabled)" = 0
-read -r spin_x spin_y <<<"$(wiz_probe point 1023)"
-import -window root -crop "80x80+$((spin_x - 40))+$((spin_y - 40))" "$WINEPREFIX/spin1.png"
-sleep 0.25
-import -window root -crop "80x80+$((spin_x - 40))+$((spin_y - 40))" "$WINEPREFIX/spin2.png"
-nv_check "the spinner turns" wiz_differ "$WINEPREFIX/spin1.png" "$WINEPREFIX/spin2.png"
+# The progress page lasts two seconds: its state as the wait saw it, and the spinner at once.
+wiz_wait progress
+nv_check "the spinner turns" wiz_spinner_turns
+nv_check "the progress page's Cancel is disabled" grep -qx 'cancel_enabled=0' <<<"$wiz_state"
 nv_check "the selection is handed to the products" \
-    test "$(log_since "$mark" | grep -o 'DialogSelect::SaveProductSelections: Item: [0-9]*, param: [0-9]*, state: [01]' |
+    test "$(wiz_log_since "$mark" | grep -o 'DialogSelect::SaveProductSelections: Item: [0-9]*, param: [0-9]*, state: [01]' |
         sed 's/.*Item: //' | tr '\n' ';')" = \
     "0, param: 0, state: 1;1, param: 1, state: 0;2, param: 2, state: 0;3, param: 3, state: 1;4, param: 4, state: 0;5, param: 5, state: 0;6, param: 6, state: 0;7, param: 7, state: 0;8, param: 8, state: 0;9, param: 9, state: 0;"
 
 # The three result pages follow two seconds later.
-wiz_wait message 5000
+wiz_wait message
 nv_check "the first result is the generic error" \
     test "$(wiz_value text_text)" = "Could not complete the uninstallation successfully."
 read -r picture_x picture_y <<<"$(wiz_probe point 1022)"
-nv_check "the error picture is a red disc" test "$(wiz_pixel "$((picture_x - 25))" "$picture_y")" = D93025
+nv_check "the error picture is a red disc" wiz_wait_pixel "$((picture_x - 25))" "$picture_y" D93025
 nv_check "the error page offers only Close" test "$(wiz_value ok_visible)$(wiz_value cancel_text)" = "0Close"
 wiz_click_control 2
-sleep 0.5
-nv_check "then the success page" test "$(wiz_value text_text)" = "Uninstallation completed successfully."
-nv_check "the success picture is a green disc" test "$(wiz_pixel "$((picture_x - 25))" "$picture_y")" = 1E8E3E
+nv_check "then the success page" wiz_wait_value text_text "Uninstallation completed successfully."
+nv_check "the success picture is a green disc" wiz_wait_pixel "$((picture_x - 25))" "$picture_y" 1E8E3E
 wiz_click_control 2
-sleep 0.5
-nv_check "then the restart page" \
-    test "$(wiz_value text_text)" = "Restart your computer to complete the uninstallation."
+nv_check "then the restart page" wiz_wait_value text_text "Restart your computer to complete the uninstallation."
 nv_check "the restart page offers Restart and Close" \
     test "$(wiz_value ok_visible)$(wiz_value ok_text)/$(wiz_value cancel_text)" = "1Restart/Close"
-nv_check "the information picture is a blue disc" test "$(wiz_pixel "$((picture_x - 25))" "$picture_y")" = 0014A0
+nv_check "the information picture is a blue disc" wiz_wait_pixel "$((picture_x - 25))" "$picture_y" 0014A0
 wiz_click_control 1
 wiz_finish
 nv_check "the test pages end with 0" test "$wiz_code" = 0
 nv_check "each of the five buttons reached the main window once" \
-    test "$(log_since "$mark" | grep -c 'GuiManager::OnCommand: id=[12], code=0')" -eq 5
+    test "$(wiz_log_since "$mark" | grep -c 'GuiManager::OnCommand: id=[12], code=0')" -eq 5
 
 # --- Keyboard: Enter starts, Esc cancels the selection.
 wiz_start /testui /language=en
 wiz_wait welcome
 read -r x y <<<"$(wiz_probe point 1008)"
 xdotool mousemove "$x" "$y" key Return
-wiz_wait select 5000
+wiz_wait select
 xdotool key Escape
 wiz_finish
 nv_check "Enter and Esc work the pages; the test pages end with 0" test "$wiz_code" = 0
 
 # --- Closing the window on each page ends the test pages at once, with 0.
 for page in welcome select progress message; do
-    mark=$(log_mark)
+    mark=$(wiz_log_mark)
     wiz_start /testui /language=en
     wiz_wait welcome
-    [ "$page" != welcome ] && wiz_click_control 1 && wiz_wait select 5000
-    [ "$page" = progress ] || [ "$page" = message ] && wiz_click_control 1 && wiz_wait progress 5000
-    [ "$page" = message ] && wiz_wait message 5000
-    wiz_close_window
+    # Found at once: the main window keeps its place from page to page, and the progress page lasts two seconds.
+    read -r close_x close_y <<<"$(wiz_probe close)"
+    [ "$page" != welcome ] && wiz_click_control 1 && wiz_wait select
+    [ "$page" = progress ] || [ "$page" = message ] && wiz_click_control 1 && wiz_wait progress
+    [ "$page" = message ] && wiz_wait message
+    wiz_click_at "$close_x" "$close_y"
     wiz_finish
     nv_check "closing the window on the $page page ends with 0" test "$wiz_code" = 0
     nv_check "no page follows the $page page" test "$(wiz_value page)" = none
-    failed_posts=$(log_since "$mark" | grep -c 'GuiManager::PostShowDialog: Failed to post message')
+    failed_posts=$(wiz_log_since "$mark" | grep -c 'GuiManager::PostShowDialog: Failed to post message')
     case $page in
     progress) nv_check "closed during the progress page, no result page is tried" test "$failed_posts" -eq 0 ;;
     message) nv_check "closed on the first result page, the other two are refused" test "$failed_posts" -eq 2 ;;
