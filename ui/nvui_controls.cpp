@@ -172,6 +172,8 @@ LRESULT Control::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_ENABLE:
     case WM_SETTEXT:
     case WM_SETFONT:
+    case BM_SETSTATE: // the space bar pushing a button
+    case BM_SETSTYLE: // the dialog manager moving the default push button
         // The template control may paint its own look at once; the pending repaint draws over it.
         ::InvalidateRect(window, nullptr, TRUE);
         return CallPrevious(window, message, wParam, lParam);

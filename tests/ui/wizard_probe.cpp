@@ -189,6 +189,24 @@ std::wstring RemoteItemText(HWND list, int row, int column)
     return text;
 }
 
+// Where the tool's keys go: the id of a page control, "main" for the main window itself, "none" when no
+// window of the tool has the focus.
+std::wstring FocusName(const Wizard& wizard)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(wizard.main, nullptr), &info) || info.hwndFocus == nullptr) {
+        return L"none";
+    }
+    if (info.hwndFocus == wizard.main) {
+        return L"main";
+    }
+    if (::GetParent(info.hwndFocus) == wizard.page) {
+        return std::to_wstring(::GetDlgCtrlID(info.hwndFocus));
+    }
+    return L"other";
+}
+
 int State()
 {
     const Wizard wizard = FindWizard();
@@ -199,6 +217,9 @@ int State()
     }
     Print(L"caption=" + WindowText(wizard.main));
     Print(L"foreground=" + Flag(::GetForegroundWindow() == wizard.main));
+    Print(L"focus=" + FocusName(wizard));
+    const LRESULT defaultId = ::SendMessageW(wizard.main, DM_GETDEFID, 0, 0);
+    Print(L"default=" + std::to_wstring(HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : 0));
     PrintControl(wizard, L"title", kWelcomeTitle);
     PrintControl(wizard, L"text", kMessageText);
     PrintControl(wizard, L"copyright", kCopyright);
