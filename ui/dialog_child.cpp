@@ -126,13 +126,22 @@ void DialogChild::TakeFocus()
     ::SendMessageW(main, DM_SETDEFID, static_cast<WPARAM>(m_defaultButton), 0);
     HWND target = m_defaultButton != 0 ? ::GetDlgItem(m_window, m_defaultButton) : nullptr;
     if (!CanPress(target)) {
+        // Else the first tab stop; a page without one (the progress page) gets what the dialog manager would
+        // pick itself, its first enabled control.
         target = nullptr;
+        HWND firstEnabled = nullptr;
         for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr && target == nullptr;
              child = ::GetWindow(child, GW_HWNDNEXT)) {
-            if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0 && CanPress(child)) {
+            if (!CanPress(child)) {
+                continue;
+            }
+            if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0) {
                 target = child;
+            } else if (firstEnabled == nullptr) {
+                firstEnabled = child;
             }
         }
+        target = target != nullptr ? target : firstEnabled;
     }
     if (target != nullptr) {
         // Through the dialog manager, so that a focused push button also becomes the one Enter presses.

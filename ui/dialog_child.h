@@ -25,7 +25,7 @@ public:
 
     // Window thread, once the page is shown in the main window: the main window's dialog manager (which sees
     // the keys) learns the page's default button, and the focus goes to that button when it can be pressed,
-    // else to the first enabled tab stop, else to the main window itself, so that it never rests on nothing.
+    // else to the first enabled tab stop or control, so that it never rests on nothing.
     void TakeFocus();
     // Enter (IDOK or the focused button's id) or Esc (IDCANCEL) as the main window's dialog manager reports
     // them: they act as the page's own button would, and not at all while it is hidden or disabled.

@@ -131,7 +131,7 @@ press Return
 expect_page select
 press Return
 expect_page progress
-expect focus main "the progress page, without an enabled control, gives the focus to the main window"
+expect focus 1023 "the progress page, without a tab stop that can be pressed, gives the focus to its spinner"
 expect default 2 "its disabled Cancel is the default button"
 press Return Escape space Tab Return Escape
 touch "$drive_c/nvkeys/gate"
