@@ -7,6 +7,8 @@
 //   wizard_probe point ID              screen centre of the page's control ID
 //   wizard_probe row ROW               screen centre of the check box of list row ROW
 //   wizard_probe close                 screen point of the main window's close box
+#include "tests/ui/wizard_output.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -30,23 +32,6 @@ struct Wizard {
     HWND main = nullptr;
     HWND page = nullptr;
 };
-
-void Print(const std::wstring& text)
-{
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t buffer[1024] = {};
-    ::GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
 
 bool IsDialog(HWND window)
 {

@@ -15,6 +15,8 @@
 #include "ui/nvui_graphics.h"
 #include "ui/settings.h"
 
+#include "tests/ui/wizard_output.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -32,24 +34,6 @@ using namespace Gdiplus::DllExports;
 
 // A wrapped text's last line must be at least this part of its longest line.
 constexpr int kShortestLastLinePercent = 30;
-
-void Print(const std::wstring& text)
-{
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-std::wstring WindowText(HWND window)
-{
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
 
 // A 32-bit top-down bitmap with its pixels at hand.
 class PixelBuffer {
