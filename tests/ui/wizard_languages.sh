@@ -26,6 +26,9 @@ lang_fonts() {
 \"CaptionFont\"=hex:$(wiz_logfont "DejaVu Sans")"
 }
 
+# Wine draws the caption's buttons with Marlett, which it looks for where this Debian build does not keep it.
+cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+
 languages=$(sed -n 's/^\([A-Za-z-]*\):Title=.*/\1/p' "$NV_SOURCE_DIR/resources/strings/localizations.properties")
 nv_check "the strings carry 32 languages" test "$(wc -w <<<"$languages")" -eq 32
 rm -f "$wiz_shots"/*-[1-8]-*.png
