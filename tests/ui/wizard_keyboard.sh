@@ -69,7 +69,7 @@ nv_check "the selection is the two ticked rows" \
 
 expect focus 2 "the error page gives the focus to Close"
 expect default 2 "Close is the default button where Restart is hidden"
-press Return
+press space
 expect_page message Finished
 expect focus 2 "the success page gives the focus to Close"
 press Escape
@@ -85,7 +85,7 @@ nv_check "Enter on Restart, after Tab went round, pressed Restart" test "$(last_
 
 # --- Real runs with one product that removes itself at once, and one that needs a restart.
 drive_c=$(nv_drive_c)
-mkdir -p "$drive_c/nvkeys/plain" "$drive_c/nvkeys/reboot"
+mkdir -p "$drive_c/nvkeys/plain" "$drive_c/nvkeys/reboot" "$drive_c/nvkeys/failing"
 # The clean-up holds the progress page until the test opens the gate (at most a minute).
 cat >"$drive_c/nvkeys/plain/alpha.lua" <<'EOF'
 function CleanupProduct()
@@ -104,6 +104,11 @@ function CleanupProduct()
 end
 function GetProductId() return "alpha" end
 function DetectProduct() return true end
+EOF
+cat >"$drive_c/nvkeys/failing/gamma.lua" <<'EOF'
+function GetProductId() return "gamma" end
+function DetectProduct() return true end
+function CleanupProduct() error("cannot remove gamma") end
 EOF
 cat >"$drive_c/nvkeys/reboot/delta.lua" <<'EOF'
 function GetProductId() return "delta" end
@@ -142,6 +147,16 @@ press Return
 wiz_finish
 nv_check "Enter on every page removes the product and ends with 0" test "$wiz_code" = 0
 nv_check "the product's clean-up ran" grep -q 'alpha removed' <(nv_tool_log)
+
+wiz_start '/scripts=C:\nvkeys\failing' /language=en
+expect_page welcome
+press Return
+expect_page select
+press Return
+expect_page message ErrorGeneric
+press Return
+wiz_finish
+nv_check "Enter on the error page ends the failed run with 1" test "$wiz_code" = 1
 
 # The restart page: Esc closes it without a restart, Enter asks for the restart (last: it ends the session).
 for key in Escape Return; do
