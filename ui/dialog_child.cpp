@@ -18,6 +18,11 @@ struct BstrFree {
 };
 using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
 
+bool CanPress(HWND control)
+{
+    return control != nullptr && ::IsWindowVisible(control) && ::IsWindowEnabled(control);
+}
+
 bool StartsWith(const std::wstring& text, const wchar_t* prefix)
 {
     return text.rfind(prefix, 0) == 0;
@@ -102,6 +107,66 @@ bool DialogChild::Forward(int id, int code)
     m_answered = true;
     ::SendMessageW(::GetParent(m_window), WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(m_window));
     return true;
+}
+
+void DialogChild::SetDefaultButton(int id)
+{
+    m_defaultButton = id;
+    ::SendMessageW(m_window, DM_SETDEFID, static_cast<WPARAM>(id), 0);
+}
+
+void DialogChild::TakeFocus()
+{
+    if (m_window == nullptr) {
+        return;
+    }
+    const HWND main = ::GetParent(m_window);
+    // Enter away from a push button makes the dialog manager ask the main window, not the page, for the
+    // default; left alone it would find a hidden button of the template.
+    ::SendMessageW(main, DM_SETDEFID, static_cast<WPARAM>(m_defaultButton), 0);
+    HWND target = m_defaultButton != 0 ? ::GetDlgItem(m_window, m_defaultButton) : nullptr;
+    if (!CanPress(target)) {
+        // Else the first tab stop; a page without one (the progress page) gets what the dialog manager would
+        // pick itself, its first enabled control.
+        target = nullptr;
+        HWND firstEnabled = nullptr;
+        for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr && target == nullptr;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
+            if (!CanPress(child)) {
+                continue;
+            }
+            if ((::GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP) != 0) {
+                target = child;
+            } else if (firstEnabled == nullptr) {
+                firstEnabled = child;
+            }
+        }
+        target = target != nullptr ? target : firstEnabled;
+    }
+    if (target != nullptr) {
+        // Through the dialog manager, so that a focused push button also becomes the one Enter presses.
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+    } else {
+        ::SetFocus(main);
+    }
+}
+
+void DialogChild::AnswerKey(int id)
+{
+    if (m_window == nullptr) {
+        return;
+    }
+    const HWND button = ::GetDlgItem(m_window, id);
+    if (button == nullptr) {
+        // A page without a cancel button (the welcome page) lets Esc do what its close box does.
+        if (id == IDCANCEL) {
+            Forward(IDCANCEL, 0);
+        }
+        return;
+    }
+    if (CanPress(button)) {
+        ::SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
 }
 
 void DialogChild::AttachText(NvUI::TextBlock& text, int id, HFONT font, const std::wstring& value, COLORREF color)

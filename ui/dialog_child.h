@@ -23,12 +23,23 @@ public:
     // The check LaunchUrl applies before opening anything.
     static bool IsAcceptedAddress(const std::wstring& address);
 
+    // Window thread, once the page is shown in the main window: the main window's dialog manager (which sees
+    // the keys) learns the page's default button, and the focus goes to that button when it can be pressed,
+    // else to the first enabled tab stop or control, so that it never rests on nothing.
+    void TakeFocus();
+    // Enter (IDOK or the focused button's id) or Esc (IDCANCEL) as the main window's dialog manager reports
+    // them: they act as the page's own button would, and not at all while it is hidden or disabled.
+    void AnswerKey(int id);
+
 protected:
     HWND CreateFromTemplate(HINSTANCE instance, int templateId, HWND parent);
     // Hands the button to the main window. A page answers once, so that a second click cannot answer the page
     // that follows.
     bool Forward(int id, int code);
     bool HasAnswered() const { return m_answered; }
+
+    // The button Enter answers: marked as the page's default push button.
+    void SetDefaultButton(int id);
 
     void AttachText(NvUI::TextBlock& text, int id, HFONT font, const std::wstring& value, COLORREF color);
     void AttachButton(NvUI::Button& button, int id, const std::wstring& text, bool primary);
@@ -39,5 +50,6 @@ protected:
 private:
     UniqueFont m_pageFont;
     HINSTANCE m_instance = nullptr;
+    int m_defaultButton = 0;
     bool m_answered = false;
 };

@@ -40,6 +40,8 @@ INT_PTR DialogMessage::OnInitDialog()
     if (offersRestart) {
         m_restart.Show(SW_SHOW);
     }
+    // Enter answers the filled button: "Restart" where it is offered, "Close" otherwise.
+    SetDefaultButton(offersRestart ? IDOK : IDCANCEL);
     m_image.SetImage(NvUI::LoadImageResource(Instance(), picture, L"PNG"), false);
     return 1;
 }

@@ -19,5 +19,6 @@ INT_PTR DialogProgress::OnInitDialog()
     // The removal cannot be interrupted once it runs.
     AttachButton(m_cancel, IDCANCEL, settings.GetLocalized(L"Cancel"), false);
     m_cancel.Enable(false);
+    SetDefaultButton(IDCANCEL);
     return 1;
 }

@@ -54,6 +54,7 @@ INT_PTR DialogSelect::OnInitDialog()
 
     AttachButton(m_next, IDOK, settings.GetLocalized(L"Next"), true);
     AttachButton(m_cancel, IDCANCEL, settings.GetLocalized(L"Cancel"), false);
+    SetDefaultButton(IDOK);
 
     m_list = ::GetDlgItem(m_window, IDC_PRODUCT_LIST);
     SetFont(PageFont(), IDC_PRODUCT_LIST);

@@ -36,6 +36,7 @@ INT_PTR DialogWelcome::OnInitDialog()
     AttachText(m_title, IDC_WELCOME_TITLE, m_titleFont.get(), settings.GetLocalized(L"Title"), NvUI::Colors::BrandBlue);
     AttachText(m_message, IDC_MESSAGE_TEXT, PageFont(), settings.GetLocalized(L"Welcome"), NvUI::Colors::Black);
     AttachButton(m_start, IDOK, settings.GetLocalized(L"Start"), true);
+    SetDefaultButton(IDOK);
 
     m_copyright.Attach(::GetDlgItem(m_window, IDC_COPYRIGHT));
     m_copyright.SetFont(m_smallFont.get());

@@ -144,25 +144,44 @@ int GuiManager::ShowDialogAndWait(std::unique_ptr<DialogChild> page)
     }
 }
 
+std::unique_ptr<DialogChild> GuiManager::MakeWelcomePage()
+{
+    return std::make_unique<DialogWelcome>(PageFont(), NvUI::CreateUiFont(24, 300, 0), NvUI::CreateUiFont(8, 400, 0));
+}
+
+std::unique_ptr<DialogChild> GuiManager::MakeSelectPage(const ProductList& products)
+{
+    return std::make_unique<DialogSelect>(PageFont(), products);
+}
+
+std::unique_ptr<DialogChild> GuiManager::MakeProgressPage()
+{
+    return std::make_unique<DialogProgress>(PageFont());
+}
+
+std::unique_ptr<DialogChild> GuiManager::MakeMessagePage(int kind)
+{
+    return std::make_unique<DialogMessage>(PageFont(), kind);
+}
+
 int GuiManager::ShowWelcome()
 {
-    return ShowDialogAndWait(
-        std::make_unique<DialogWelcome>(PageFont(), NvUI::CreateUiFont(24, 300, 0), NvUI::CreateUiFont(8, 400, 0)));
+    return ShowDialogAndWait(MakeWelcomePage());
 }
 
 int GuiManager::ShowSelect(const ProductList& products)
 {
-    return ShowDialogAndWait(std::make_unique<DialogSelect>(PageFont(), products));
+    return ShowDialogAndWait(MakeSelectPage(products));
 }
 
 bool GuiManager::ShowProgress()
 {
-    return PostShowDialog(std::make_unique<DialogProgress>(PageFont()));
+    return PostShowDialog(MakeProgressPage());
 }
 
 int GuiManager::ShowMessage(int kind)
 {
-    return ShowDialogAndWait(std::make_unique<DialogMessage>(PageFont(), kind));
+    return ShowDialogAndWait(MakeMessagePage(kind));
 }
 
 void GuiManager::Answer(int id)
@@ -197,10 +216,13 @@ void GuiManager::OnShowDialog(DialogChild* page)
         SetClientSize(size.cx, size.cy, false);
     }
     incoming->Show(SW_SHOW);
-    std::unique_ptr<NvUI::Wnd> previous = std::exchange(m_currentPage, std::move(incoming));
+    std::unique_ptr<DialogChild> previous = std::exchange(m_currentPage, std::move(incoming));
     if (previous) {
         previous->Show(SW_HIDE);
+        previous.reset();
     }
+    // The old page took the focus with it if one of its controls held it.
+    m_currentPage->TakeFocus();
 }
 
 INT_PTR GuiManager::OnMessage(UINT message, WPARAM, LPARAM lParam)
@@ -238,12 +260,8 @@ INT_PTR GuiManager::OnCommand(int id, int code, HWND control)
     if (control == page) {
         Answer(id);
     } else if (id == IDOK || id == IDCANCEL) {
-        // Enter and Esc reach the main window through the dialog manager: they act as the page's own button
-        // would, and not at all while that button is hidden or disabled.
-        const HWND button = ::GetDlgItem(page, id);
-        if (button != nullptr && ::IsWindowVisible(button) && ::IsWindowEnabled(button)) {
-            ::SendMessageW(page, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-        }
+        // Enter and Esc reach the main window through its dialog manager.
+        m_currentPage->AnswerKey(id);
     }
     return 1;
 }

@@ -69,6 +69,12 @@ public:
     int ShowSelect(const ProductList& products) override;
     bool ShowProgress() override;
 
+    // The pages as the questions build them, fonts included.
+    static std::unique_ptr<DialogChild> MakeWelcomePage();
+    static std::unique_ptr<DialogChild> MakeSelectPage(const ProductList& products);
+    static std::unique_ptr<DialogChild> MakeProgressPage();
+    static std::unique_ptr<DialogChild> MakeMessagePage(int kind);
+
     virtual bool PostShowDialog(std::unique_ptr<DialogChild> page);
     virtual int ShowDialogAndWait(std::unique_ptr<DialogChild> page);
     // Window thread: the page replaces the current one; takes the page over.
@@ -95,7 +101,7 @@ private:
     HINSTANCE m_instance;
     std::thread m_windowThread;
     std::shared_ptr<NvUI::GdiPlus::Instance> m_gdiPlus;
-    std::unique_ptr<NvUI::Wnd> m_currentPage;
+    std::unique_ptr<DialogChild> m_currentPage;
 
     // The main window as the run thread may post to it: null before it exists and from its destruction on, so
     // that no page is posted into a queue that is never read again.

@@ -61,6 +61,32 @@ SIZE MeasureText(HDC dc, const std::wstring& text, HFONT font)
     return size;
 }
 
+LONG MeasureHeight(HDC dc, const std::wstring& text, LONG width, UINT format)
+{
+    RECT measured = {0, 0, width, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, format | DT_CALCRECT);
+    return measured.bottom - measured.top;
+}
+
+// The narrowest width at which a centred paragraph takes no more lines than at full width. Set that narrow,
+// its lines come out of even length: wrapping stays free to break anywhere (Japanese and Chinese have no
+// blanks), but never leaves a lone word or syllable on the last line.
+LONG BalancedWidth(HDC dc, const std::wstring& text, LONG width, UINT format)
+{
+    const LONG height = MeasureHeight(dc, text, width, format);
+    LONG narrow = 1;
+    LONG wide = width;
+    while (narrow < wide) {
+        const LONG middle = narrow + (wide - narrow) / 2;
+        if (MeasureHeight(dc, text, middle, format) <= height) {
+            wide = middle;
+        } else {
+            narrow = middle + 1;
+        }
+    }
+    return wide;
+}
+
 } // namespace
 
 // Control
@@ -172,6 +198,8 @@ LRESULT Control::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_ENABLE:
     case WM_SETTEXT:
     case WM_SETFONT:
+    case BM_SETSTATE: // the space bar pushing a button
+    case BM_SETSTYLE: // the dialog manager moving the default push button
         // The template control may paint its own look at once; the pending repaint draws over it.
         ::InvalidateRect(window, nullptr, TRUE);
         return CallPrevious(window, message, wParam, lParam);
@@ -680,10 +708,13 @@ void DrawTextBlock(HDC dc, RECT rect, const std::wstring& text, HFONT font, COLO
                                  DT_MODIFYSTRING | DT_PREFIXONLY);
     const int length = static_cast<int>(text.size());
     if ((format & DT_SINGLELINE) == 0) {
-        RECT measured = rect;
-        ::DrawTextW(dc, text.c_str(), length, &measured, format | DT_CALCRECT);
         const LONG available = rect.bottom - rect.top;
-        const LONG height = std::min(measured.bottom - measured.top, available);
+        const LONG height = std::min(MeasureHeight(dc, text, rect.right - rect.left, format), available);
+        if ((format & DT_CENTER) != 0 && height < available) {
+            const LONG width = BalancedWidth(dc, text, rect.right - rect.left, format);
+            rect.left += (rect.right - rect.left - width) / 2;
+            rect.right = rect.left + width;
+        }
         if ((format & DT_VCENTER) != 0) {
             rect.top += (available - height) / 2;
             rect.bottom = rect.top + height;

@@ -13,6 +13,8 @@
 
 #include <commctrl.h>
 
+#include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -232,6 +234,52 @@ TEST_F(Pages, ProgressCannotBeCancelled)
     EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), L"Removing");
     EXPECT_EQ(Text(page, IDCANCEL), L"Cancel");
     EXPECT_FALSE(::IsWindowEnabled(Item(page, IDCANCEL)));
+}
+
+// Enter and Esc as the main window's dialog manager reports them, on every page: each answers the button the
+// page shows for it, nothing while that button is hidden or disabled, and Esc on the welcome page (no cancel
+// button) what its close box would. The default button is the one Enter presses when no button has the focus.
+TEST_F(Pages, KeysAnswerTheButtonsThatCanBePressed)
+{
+    const ProductList products = SampleProducts();
+    const struct {
+        const char* page;
+        std::function<std::unique_ptr<DialogChild>()> make;
+        int defaultButton;
+        int enterAnswers; // 0: nothing
+        int escAnswers;
+    } cases[] = {
+        {"welcome", [] { return GuiManager::MakeWelcomePage(); }, IDOK, IDOK, IDCANCEL},
+        {"select", [&] { return GuiManager::MakeSelectPage(products); }, IDOK, IDOK, IDCANCEL},
+        {"progress", [] { return GuiManager::MakeProgressPage(); }, IDCANCEL, 0, 0},
+        {"error", [] { return GuiManager::MakeMessagePage(IGuiManager::ErrorGeneric); }, IDCANCEL, 0, IDCANCEL},
+        {"restart", [] { return GuiManager::MakeMessagePage(IGuiManager::FinishedReboot); }, IDOK, IDOK, IDCANCEL},
+    };
+    // Keys reach only what can be seen.
+    ::ShowWindow(m_main.GetHandle(), SW_SHOWNOACTIVATE);
+    for (const auto& entry : cases) {
+        for (const int key : {IDOK, IDCANCEL}) {
+            std::unique_ptr<DialogChild> page = entry.make();
+            Create(*page);
+            page->Show(SW_SHOW);
+            const LRESULT pageDefault = ::SendMessageW(page->GetHandle(), DM_GETDEFID, 0, 0);
+            EXPECT_EQ(pageDefault, MAKELRESULT(entry.defaultButton, DC_HASDEFID)) << entry.page;
+            page->TakeFocus();
+            EXPECT_EQ(::SendMessageW(m_main.GetHandle(), DM_GETDEFID, 0, 0),
+                      MAKELRESULT(entry.defaultButton, DC_HASDEFID))
+                << entry.page << ": the main window's dialog manager follows the page";
+            m_main.commands.clear();
+            page->AnswerKey(key);
+            page->AnswerKey(key);
+            const int expected = key == IDOK ? entry.enterAnswers : entry.escAnswers;
+            if (expected == 0) {
+                EXPECT_TRUE(m_main.commands.empty()) << entry.page << " answered key " << key;
+            } else {
+                ASSERT_EQ(m_main.commands.size(), 1u) << entry.page << ", key " << key;
+                EXPECT_EQ(m_main.commands[0], std::make_pair(expected, page->GetHandle())) << entry.page;
+            }
+        }
+    }
 }
 
 TEST(LaunchUrl, AcceptsWebAddressesAndLocalPagesOnly)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -116,6 +117,65 @@ TEST_F(Toolkit, StaticStylesBecomeDrawTextFormats)
     };
     for (const auto& entry : cases) {
         EXPECT_EQ(NvUI::StyleToDrawTextFormat(entry.style), entry.format) << "style " << std::hex << entry.style;
+    }
+}
+
+// A centred paragraph that would leave one short word on its last line is set narrower, with even lines; one
+// that is not centred keeps the full width.
+TEST_F(Toolkit, CentredTextWrapsIntoEvenLines)
+{
+    constexpr int width = 300;
+    const UniqueFont font = NvUI::CreateUiFont(12, 400, 0);
+    Surface surface(width, 120);
+    // Words that fill one line at full width to the last pixel that a letter can take, then one short word more.
+    const HGDIOBJ previous = ::SelectObject(surface.Dc(), font.get());
+    const auto fits = [&](const std::wstring& line) {
+        SIZE size = {};
+        ::GetTextExtentPoint32W(surface.Dc(), line.c_str(), static_cast<int>(line.size()), &size);
+        return size.cx <= width;
+    };
+    std::wstring text = L"word";
+    while (fits(text + L" word")) {
+        text += L" word";
+    }
+    while (fits(text + L"s")) {
+        text += L"s";
+    }
+    ::SelectObject(surface.Dc(), previous);
+    text += L" ok";
+    const struct {
+        UINT format;
+        bool even;
+    } cases[] = {{DT_CENTER, true}, {0, false}};
+    for (const auto& entry : cases) {
+        const RECT all = surface.Rect();
+        ::FillRect(surface.Dc(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+        NvUI::DrawTextBlock(surface.Dc(), all, text, font.get(), RGB(0, 0, 0), entry.format);
+        // The ink width of each line of text.
+        std::vector<int> lines;
+        bool inLine = false;
+        for (int y = 0; y < 120; ++y) {
+            int left = width;
+            int right = -1;
+            for (int x = 0; x < width; ++x) {
+                if (surface.Pixel(x, y) != RGB(255, 255, 255)) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                }
+            }
+            if (right < left) {
+                inLine = false;
+                continue;
+            }
+            if (!inLine) {
+                lines.push_back(0);
+                inLine = true;
+            }
+            lines.back() = std::max(lines.back(), right - left + 1);
+        }
+        ASSERT_EQ(lines.size(), 2u) << "format " << entry.format;
+        EXPECT_EQ(lines[1] * 3 > lines[0], entry.even)
+            << "format " << entry.format << ": lines of " << lines[0] << " and " << lines[1] << " pixels";
     }
 }
 

@@ -9,6 +9,8 @@
 //   wizard_probe point ID              screen centre of the page's control ID
 //   wizard_probe row ROW               screen centre of the check box of list row ROW
 //   wizard_probe close                 screen point of the main window's close box
+#include "tests/ui/wizard_output.h"
+
 #include <windows.h>
 
 #include <commctrl.h>
@@ -32,23 +34,6 @@ struct Wizard {
     HWND main = nullptr;
     HWND page = nullptr;
 };
-
-void Print(const std::wstring& text)
-{
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), size, nullptr, nullptr);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-    std::fputc('\n', stdout);
-}
-
-std::wstring WindowText(HWND window)
-{
-    wchar_t buffer[1024] = {};
-    ::GetWindowTextW(window, buffer, static_cast<int>(std::size(buffer)));
-    return buffer;
-}
 
 bool IsDialog(HWND window)
 {
@@ -191,6 +176,24 @@ std::wstring RemoteItemText(HWND list, int row, int column)
     return text;
 }
 
+// Where the tool's keys go: the id of a page control, "main" for the main window itself, "none" when no
+// window of the tool has the focus.
+std::wstring FocusName(const Wizard& wizard)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(wizard.main, nullptr), &info) || info.hwndFocus == nullptr) {
+        return L"none";
+    }
+    if (info.hwndFocus == wizard.main) {
+        return L"main";
+    }
+    if (::GetParent(info.hwndFocus) == wizard.page) {
+        return std::to_wstring(::GetDlgCtrlID(info.hwndFocus));
+    }
+    return L"other";
+}
+
 int State()
 {
     const Wizard wizard = FindWizard();
@@ -201,6 +204,9 @@ int State()
     }
     Print(L"caption=" + WindowText(wizard.main));
     Print(L"foreground=" + Flag(::GetForegroundWindow() == wizard.main));
+    Print(L"focus=" + FocusName(wizard));
+    const LRESULT defaultId = ::SendMessageW(wizard.main, DM_GETDEFID, 0, 0);
+    Print(L"default=" + std::to_wstring(HIWORD(defaultId) == DC_HASDEFID ? LOWORD(defaultId) : 0));
     PrintControl(wizard, L"title", kWelcomeTitle);
     PrintControl(wizard, L"text", kMessageText);
     PrintControl(wizard, L"copyright", kCopyright);
