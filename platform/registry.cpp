@@ -1,11 +1,13 @@
 #include "platform/registry.h"
 
 #include "platform/ownership.h"
+#include "platform/privilege.h"
 #include "platform/text_conversion.h"
 
 #include <climits>
 #include <cstring>
 #include <cwchar>
+#include <utility>
 
 namespace {
 
@@ -93,23 +95,6 @@ std::wstring BytesToText(const RegistryBytes& data)
     std::wstring text(data.size() / sizeof(wchar_t), L'\0');
     memcpy(text.data(), data.data(), text.size() * sizeof(wchar_t));
     return text;
-}
-
-const wchar_t* SecurityPrefix(HKEY root)
-{
-    if (root == HKEY_LOCAL_MACHINE) {
-        return L"MACHINE\\";
-    }
-    if (root == HKEY_CLASSES_ROOT) {
-        return L"CLASSES_ROOT\\";
-    }
-    if (root == HKEY_USERS) {
-        return L"USERS\\";
-    }
-    if (root == HKEY_CURRENT_USER) {
-        return L"CURRENT_USER\\";
-    }
-    return L"";
 }
 
 } // namespace
@@ -735,6 +720,25 @@ Win32RegistryForTools::~Win32RegistryForTools() = default;
 DWORD TakeKeyOwnership(HKEY root, const std::wstring& keyPath, PSID administrators,
                        const OwnedSecurityAttributes& holder, bool wow64Key32)
 {
-    return ResetObjectOwnership(SecurityPrefix(root) + keyPath, wow64Key32 ? SE_REGISTRY_WOW64_32KEY : SE_REGISTRY_KEY,
-                                administrators, holder);
+    // By handle, so the view flag chooses the key: a name-based reset of the 32-bit view can reach the 64-bit key
+    // instead. A key that denies everyone grants WRITE_OWNER only through the privilege, and WRITE_DAC only to
+    // its owner, so the owner is written through one handle and the access list through a second.
+    const REGSAM view = wow64Key32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    NvPrivilege takeOwnership(SE_TAKE_OWNERSHIP_NAME);
+    const std::pair<REGSAM, SECURITY_INFORMATION> steps[] = {
+        {WRITE_OWNER, OWNER_SECURITY_INFORMATION},
+        {WRITE_DAC, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION}};
+    for (const auto& [access, information] : steps) {
+        UniqueKey key;
+        if (const LSTATUS status = ::RegOpenKeyExW(root, keyPath.c_str(), 0, access | view, key.put());
+            status != ERROR_SUCCESS) {
+            return static_cast<DWORD>(status);
+        }
+        if (const DWORD error = ResetHandleOwnership(reinterpret_cast<HANDLE>(key.get()), SE_REGISTRY_KEY, information,
+                                                     administrators, holder, ::SetSecurityInfo);
+            error != ERROR_SUCCESS) {
+            return error;
+        }
+    }
+    return ERROR_SUCCESS;
 }

@@ -4,6 +4,7 @@
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
+#include "tests/harness/wait_for.h"
 
 #include <gtest/gtest.h>
 
@@ -61,15 +62,12 @@ UniqueServiceHandle OpenTestService(const std::wstring& name)
 // have yet.
 void WaitUntilModulesReadable(DWORD processId)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    EXPECT_TRUE(NvTest::WaitFor(30000, "the module list of process " + std::to_string(processId), [processId] {
         const UniqueSnapshot modules(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId));
         MODULEENTRY32W module{};
         module.dwSize = sizeof(module);
-        if (modules && ::Module32FirstW(modules.get(), &module)) {
-            return;
-        }
-        ::Sleep(50);
-    }
+        return modules && ::Module32FirstW(modules.get(), &module);
+    }));
 }
 
 std::string ReadLog()
@@ -244,17 +242,19 @@ TestService::~TestService()
     ::DeleteService(service.get());
 }
 
-bool TestService::Start(const wchar_t* mode)
+::testing::AssertionResult TestService::Start(const wchar_t* mode)
 {
     const UniqueServiceHandle service = OpenTestService(m_name);
     const wchar_t* arguments[] = {m_name.c_str(), mode};
     if (!::StartServiceW(service.get(), mode ? 2 : 0, mode ? arguments : nullptr)) {
-        return false;
+        return ::testing::AssertionFailure() << "StartServiceW failed: " << ::GetLastError();
     }
-    for (int attempt = 0; attempt < 100 && State() != SERVICE_RUNNING; ++attempt) {
-        ::Sleep(100);
-    }
-    return State() == SERVICE_RUNNING;
+    // The service control manager reports the start before the service's process says it is running.
+    return NvTest::WaitFor(30000, "the service to run", [this](std::string& seen) {
+        const DWORD state = State();
+        seen = "state " + std::to_string(state);
+        return state == SERVICE_RUNNING;
+    });
 }
 
 bool TestService::Exists() const

@@ -5,6 +5,7 @@
 #include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
+#include <gtest/gtest.h>
 #include <lua.hpp>
 
 #include <windows.h>
@@ -101,7 +102,7 @@ public:
 
     // Starts the service, with a mode argument of the test service when given, and waits until it runs;
     // false when it does not.
-    bool Start(const wchar_t* mode = nullptr);
+    ::testing::AssertionResult Start(const wchar_t* mode = nullptr);
     bool Exists() const;
     // The current state, or 0 when the service cannot be queried.
     DWORD State() const;
