@@ -1,4 +1,5 @@
 #include "app/option_parser.h"
+#include "app/tool_options.h"
 #include "app/ui_tool.h"
 #include "logging/nv_qor_log.h"
 #include "platform/library_loading.h"
@@ -48,7 +49,9 @@ int RunGuarded(HINSTANCE instance)
     }
 
     std::unique_ptr<IGuiManager> gui;
-    if (NvOptionParser::Instance().IsSpecified(L"silent")) {
+    const NvOptionParser& parser = NvOptionParser::Instance();
+    // Detection only is for deployment systems and compliance rules: never a window.
+    if (parser.IsSpecified(L"silent") || parser.IsSpecified(L"detect")) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: SILENT parameter provided. Running without GUI.", L"Run");
         gui = std::make_unique<GuiSilent>();
     } else {
@@ -77,6 +80,9 @@ int Run(HINSTANCE instance)
     UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
+        // Read quietly, only so that the exit-code convention and the report apply to this end as well.
+        DeclareToolOptions(NvOptionParser::Instance());
+        NvOptionParser::Instance().Parse(::GetCommandLineW());
         return UiTool::ExitAlreadyRunning;
     }
     return RunGuarded(instance);

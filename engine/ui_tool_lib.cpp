@@ -1,6 +1,7 @@
 #include "engine/ui_tool_lib.h"
 
 #include "engine/product.h"
+#include "engine/removal_record.h"
 #include "engine/status.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
@@ -46,19 +47,23 @@ void UiToolLib::DetectProducts(ProductList& products)
     // Stable: products of equal priority are removed in the order in which their files were listed.
     std::stable_sort(products.begin(), products.end(),
                      [](const auto& left, const auto& right) { return left->GetPriority() < right->GetPriority(); });
+    RemovalRecord::Instance().SetProducts(products);
 }
 
 UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products)
 {
     Status::Instance().Reset();
-    for (const auto& entry : products) {
-        auto* product = dynamic_cast<Product*>(entry.get());
+    RemovalRecord::Instance().BeginRemoval(products);
+    for (size_t index = 0; index < products.size(); ++index) {
+        auto* product = dynamic_cast<Product*>(products[index].get());
         if (product == nullptr || !product->IsSelected()) {
             continue;
         }
         NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing product: %s (%s)", L"UiToolLib::RemoveProducts",
                    product->GetId().c_str(), product->GetDisplayName().c_str());
+        CleanupWatch watch;
         product->Remove();
+        watch.Finish(index);
     }
     const Status& status = Status::Instance();
     return status.IsFailed() ? Failed : status.IsRebootNeeded() ? DoneRebootNeeded : Done;
