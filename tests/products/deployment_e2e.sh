@@ -45,13 +45,15 @@ BASICS=('r["toolVersion"] == "17.30.134.0"' 'r["machineName"] != ""'
 
 nv_new_prefix
 
-# A clean machine: nothing found, exit 0; a report folder that does not exist is a warning, not a failure.
+# A clean machine: nothing found but the folder of the tool's own log (which "logs" keeps), exit 0; a report folder
+# that does not exist is a warning, not a failure.
 run_tool /detect '/report=C:\no such folder\detect.json'
 nv_check "clean machine: /detect exits with 0 (code $code)" test "$code" -eq 0
 nv_check "clean machine: every product line says Absent" \
     test -z "$(grep -v $'^Absent\t' <<<"$output" | grep -v -e '^Warning: could not write the report' -e $'\tlogs\t')"
-nv_check "clean machine: one line per product, four products among them" \
-    test "$(grep -c $'^Absent\t[a-z_]*\t' <<<"$output")" -ge 6
+nv_check "clean machine: one line per product, the four products among them" \
+    test "$(grep -cE $'^(Found|Absent)\t' <<<"$output")" -eq 6 -a \
+    "$(grep -cE $'^Absent\t(antivirus|internet_security|endpoint_agent|secure_vpn)\tNorvane ' <<<"$output")" -eq 4
 nv_check "clean machine: the unwritable report is a console warning" \
     grep -q "^Warning: could not write the report to 'C:\\\\no such folder\\\\detect.json'" <<<"$output"
 
