@@ -50,9 +50,12 @@ int RunGuarded(HINSTANCE instance)
 
     std::unique_ptr<IGuiManager> gui;
     const NvOptionParser& parser = NvOptionParser::Instance();
-    // Detection only is for deployment systems and compliance rules: never a window.
-    if (parser.IsSpecified(L"silent") || parser.IsSpecified(L"detect")) {
+    if (parser.IsSpecified(L"silent")) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: SILENT parameter provided. Running without GUI.", L"Run");
+        gui = std::make_unique<GuiSilent>();
+    } else if (parser.IsSpecified(L"detect")) {
+        // Detection only serves deployment systems and compliance rules: never a window.
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: DETECT parameter provided. Running without GUI.", L"Run");
         gui = std::make_unique<GuiSilent>();
     } else {
         gui = std::make_unique<GuiManager>(instance, stopEvent.get());

@@ -51,16 +51,14 @@ int UiTool::PrintDetection(const ProductList& products)
 
 bool UiTool::AllProductsKnown(const std::vector<std::wstring>& listed, const ProductList& products)
 {
+    std::vector<std::wstring> ids;
     std::wstring known;
     for (const auto& product : products) {
-        known += (known.empty() ? L"" : L", ") + product->GetId();
+        ids.push_back(product->GetId());
+        known += (known.empty() ? L"" : L", ") + ids.back();
     }
     for (const std::wstring& id : listed) {
-        bool found = false;
-        for (const auto& product : products) {
-            found = found || ::_wcsicmp(product->GetId().c_str(), id.c_str()) == 0;
-        }
-        if (!found) {
+        if (!IsListed(ids, id)) {
             NV_QOR_LOG(NvQorLogging::Error, L"%s: Unknown product: %s. Products: %s", L"UiTool::AllProductsKnown",
                        id.c_str(), known.c_str());
             PrintToConsole(L"Unknown product: %s. Products: %s", id.c_str(), known.c_str());
