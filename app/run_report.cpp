@@ -11,7 +11,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstdio>
 #include <cwchar>
+#include <exception>
 
 namespace {
 
