@@ -287,3 +287,14 @@ void NvOptionParser::Reset()
 {
     m_state = std::make_unique<State>();
 }
+
+std::vector<NvOptionParser::SpecifiedOption> NvOptionParser::GetSpecifiedOptions() const
+{
+    std::vector<SpecifiedOption> specified;
+    for (const Option& option : m_state->options) {
+        if (option.specified) {
+            specified.push_back({option.name, option.kind == NoValue, option.value});
+        }
+    }
+    return specified;
+}

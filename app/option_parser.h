@@ -14,6 +14,13 @@ public:
         NoValue = 2,
     };
 
+    // An option that occurred on the command line; flag when it is declared without a value.
+    struct SpecifiedOption {
+        std::wstring name;
+        bool flag = false;
+        std::wstring value;
+    };
+
     static NvOptionParser& Instance();
 
     NvOptionParser();
@@ -30,6 +37,8 @@ public:
     virtual std::vector<std::wstring> GetPositionalArguments() const;
     virtual std::wstring GetErrorText() const;
     virtual void Reset();
+    // The options that occurred, in declaration order, with their declared names.
+    virtual std::vector<SpecifiedOption> GetSpecifiedOptions() const;
 
 private:
     struct State;

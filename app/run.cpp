@@ -1,4 +1,5 @@
 #include "app/option_parser.h"
+#include "app/tool_options.h"
 #include "app/ui_tool.h"
 #include "logging/nv_qor_log.h"
 #include "platform/library_loading.h"
@@ -49,12 +50,17 @@ int RunGuarded(HINSTANCE instance, bool& restartRequested)
     }
 
     std::unique_ptr<IGuiManager> gui;
-    if (NvOptionParser::Instance().IsSpecified(L"silent")) {
+    const NvOptionParser& parser = NvOptionParser::Instance();
+    if (parser.IsSpecified(L"silent")) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: SILENT parameter provided. Running without GUI.", L"Run");
         // Without a window nobody would notice that the run leaves no log.
         if (const std::wstring refusal = NvQorLogging::LogFolderRefusal(); !refusal.empty()) {
             PrintToConsole(L"%s", refusal.c_str());
         }
+        gui = std::make_unique<GuiSilent>();
+    } else if (parser.IsSpecified(L"detect")) {
+        // Detection only serves deployment systems and compliance rules: never a window.
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: DETECT parameter provided. Running without GUI.", L"Run");
         gui = std::make_unique<GuiSilent>();
     } else {
         gui = std::make_unique<GuiManager>(instance, stopEvent.get());
@@ -91,6 +97,9 @@ int Run(HINSTANCE instance)
         UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
         if (::GetLastError() == ERROR_ALREADY_EXISTS) {
             NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
+            // Read quietly, only so that the exit-code convention and the report apply to this end as well.
+            DeclareToolOptions(NvOptionParser::Instance());
+            NvOptionParser::Instance().Parse(::GetCommandLineW());
             return UiTool::ExitAlreadyRunning;
         }
         exitCode = RunGuarded(instance, restartRequested);

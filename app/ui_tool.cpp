@@ -1,6 +1,8 @@
 #include "app/ui_tool.h"
 
 #include "app/option_parser.h"
+#include "app/run_report.h"
+#include "app/tool_options.h"
 #include "app/zip_dropper.h"
 #include "engine/ui_tool_lib.h"
 #include "logging/nv_qor_log.h"
@@ -12,6 +14,67 @@
 #include "ui/gui_manager.h"
 #include "ui/language_select.h"
 
+#include <cwchar>
+
+namespace {
+
+bool IsRemovableProduct(const std::wstring& id)
+{
+    return ::_wcsicmp(id.c_str(), L"logs") != 0 && ::_wcsicmp(id.c_str(), L"quarantine") != 0;
+}
+
+bool IsListed(const std::vector<std::wstring>& listed, const std::wstring& id)
+{
+    for (const std::wstring& entry : listed) {
+        if (::_wcsicmp(entry.c_str(), id.c_str()) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+int UiTool::PrintDetection(const ProductList& products)
+{
+    bool found = false;
+    for (const auto& product : products) {
+        const bool detected = product->IsDetected();
+        PrintToConsole(L"%s\t%s\t%s", detected ? L"Found" : L"Absent", product->GetId().c_str(),
+                       product->GetDisplayName().c_str());
+        found = found || (detected && IsRemovableProduct(product->GetId()));
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Detection only: %s", L"UiTool::PrintDetection",
+               found ? L"products found" : L"no products found");
+    return found ? ExitProductsFound : ExitDone;
+}
+
+bool UiTool::AllProductsKnown(const std::vector<std::wstring>& listed, const ProductList& products)
+{
+    std::vector<std::wstring> ids;
+    std::wstring known;
+    for (const auto& product : products) {
+        ids.push_back(product->GetId());
+        known += (known.empty() ? L"" : L", ") + ids.back();
+    }
+    for (const std::wstring& id : listed) {
+        if (!IsListed(ids, id)) {
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Unknown product: %s. Products: %s", L"UiTool::AllProductsKnown",
+                       id.c_str(), known.c_str());
+            PrintToConsole(L"Unknown product: %s. Products: %s", id.c_str(), known.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+void UiTool::SelectListedProducts(const std::vector<std::wstring>& listed, const ProductList& products)
+{
+    for (const auto& product : products) {
+        product->SetSelected(IsListed(listed, product->GetId()));
+    }
+}
+
 UiTool::UiTool(IGuiManager* gui, LanguageSelect* languageSelect, HANDLE stopEvent)
     : m_gui(gui), m_languageSelect(languageSelect), m_stopEvent(stopEvent)
 {
@@ -20,14 +83,15 @@ UiTool::UiTool(IGuiManager* gui, LanguageSelect* languageSelect, HANDLE stopEven
 bool UiTool::ParseCommandLine(const wchar_t* commandLine)
 {
     NvOptionParser& parser = NvOptionParser::Instance();
-    parser.AddOption(NvOptionParser::NoValue, L"testui", 0);
-    parser.AddOption(NvOptionParser::NoValue, L"silent", L's');
-    parser.AddOption(NvOptionParser::ValueRequired, L"language", L'l');
-    parser.AddOption(NvOptionParser::ValueRequired, L"scripts", 0);
+    DeclareToolOptions(parser);
+    std::wstring error;
     if (parser.Parse(commandLine)) {
-        return true;
+        if (CheckToolOptions(parser, error)) {
+            return true;
+        }
+    } else {
+        error = parser.GetErrorText();
     }
-    const std::wstring error = parser.GetErrorText();
     NV_QOR_LOG(NvQorLogging::Error, L"%s: Command-line: '%s'", L"UiTool::ParseCommandLine",
                commandLine != nullptr ? commandLine : L"");
     NV_QOR_LOG(NvQorLogging::Error, L"%s: Parse error: %s", L"UiTool::ParseCommandLine", error.c_str());
@@ -49,11 +113,24 @@ int UiTool::Execute()
         m_gui->ShowMessage(IGuiManager::ErrorGeneric);
         return ExitError;
     }
+    const NvOptionParser& parser = NvOptionParser::Instance();
+    if (parser.IsSpecified(L"detect")) {
+        return PrintDetection(products);
+    }
+    // Checked before any page: a mistyped id must not remove the products that were named correctly.
+    const std::vector<std::wstring> listed =
+        parser.IsSpecified(L"products") ? SplitProductIds(parser.GetValue(L"products")) : std::vector<std::wstring>();
+    if (!AllProductsKnown(listed, products)) {
+        return ExitError;
+    }
     if (m_gui->ShowWelcome() != IGuiManager::Ok) {
         return ExitCancelled;
     }
     if (m_gui->ShowSelect(products) != IGuiManager::Ok) {
         return ExitCancelled;
+    }
+    if (parser.IsSpecified(L"products")) {
+        SelectListedProducts(listed, products);
     }
     m_gui->ShowProgress();
     switch (engine.RemoveProducts(products)) {
@@ -192,5 +269,7 @@ void RequestRestart()
                          SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE)) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to request a restart, last error = %lu", L"RequestRestart",
                    ::GetLastError());
+        return;
     }
+    RunReport::Instance().SetRestartStarted();
 }

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include "engine/product_config.h"
+
 #include <string>
+#include <vector>
 
 class IGuiManager;
 class LanguageSelect;
@@ -16,6 +19,7 @@ public:
         ExitCancelled = 2,
         ExitNotAdministrator = 3,
         ExitAlreadyRunning = 4,
+        ExitProductsFound = 10, // "detect": at least one product is on the machine
         ExitRebootNeeded = 99,
     };
 
@@ -45,6 +49,12 @@ protected:
     virtual bool HasAdministratorRights();
 
 private:
+    // "detect": one line per product on the console; the exit code tells whether any product is there.
+    static int PrintDetection(const ProductList& products);
+    // "products": every listed id must be a product's; false (and the console told) otherwise.
+    static bool AllProductsKnown(const std::vector<std::wstring>& listed, const ProductList& products);
+    static void SelectListedProducts(const std::vector<std::wstring>& listed, const ProductList& products);
+
     IGuiManager* m_gui;
     LanguageSelect* m_languageSelect;
     HANDLE m_stopEvent;

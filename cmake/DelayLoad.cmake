@@ -30,3 +30,15 @@ target_link_libraries(nvdelayload INTERFACE ${nv_delay_import_libs})
 # tool's own (platform/delay_load_helper.cpp, in nvplatform) ahead of the runtime's in libmingwex, which would
 # load the libraries by bare name.
 target_link_options(nvdelayload INTERFACE -Wl,--undefined=__delayLoadHelper2)
+
+# nv_delay_import_directory(<target>): after each link, the executable's delay-import data directory points at
+# the descriptors (ld leaves it empty), ended by the zero entry of descriptor_table_end.c.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+function(nv_delay_import_directory target)
+  target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/platform/delay_imports/descriptor_table_end.c)
+  add_custom_command(
+    TARGET ${target} POST_BUILD
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/cmake/delay_import_directory.py $<TARGET_FILE:${target}>
+    COMMENT "Delay-import directory of ${target}"
+    VERBATIM)
+endfunction()

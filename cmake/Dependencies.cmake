@@ -2,9 +2,10 @@
 set(NV_DEPS_SRC "${CMAKE_BINARY_DIR}/deps/src" CACHE PATH "Unpacked dependency sources")
 set(NV_LUA_DIR "${NV_DEPS_SRC}/lua5.3-5.3.6")
 set(NV_ZLIB_DIR "${NV_DEPS_SRC}/zlib-1.2.13.dfsg")
+set(NV_JSON_DIR "${NV_DEPS_SRC}/nlohmann-json3-3.11.2")
 set(NV_GTEST_DIR "/usr/src/googletest" CACHE PATH "GoogleTest sources")
 
-foreach(dir IN ITEMS "${NV_LUA_DIR}/src" "${NV_ZLIB_DIR}/contrib/minizip")
+foreach(dir IN ITEMS "${NV_LUA_DIR}/src" "${NV_ZLIB_DIR}/contrib/minizip" "${NV_JSON_DIR}/single_include/nlohmann")
   if(NOT EXISTS "${dir}")
     message(FATAL_ERROR "Missing ${dir}: run scripts/setup first")
   endif()
@@ -30,3 +31,7 @@ target_include_directories(minizip SYSTEM PUBLIC "${NV_ZLIB_DIR}/contrib/minizip
 target_compile_definitions(minizip PUBLIC NOCRYPT NOUNCRYPT)
 target_compile_options(minizip PRIVATE -w)
 target_link_libraries(minizip PUBLIC zlib)
+
+# Header-only; only its own include folder reaches the cross build.
+add_library(nlohmann_json INTERFACE)
+target_include_directories(nlohmann_json SYSTEM INTERFACE "${NV_JSON_DIR}/single_include")

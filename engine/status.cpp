@@ -13,6 +13,7 @@ void Status::Reset()
     std::lock_guard<std::mutex> guard(m_lock);
     m_rebootNeeded = false;
     m_failed = false;
+    m_reports = {};
 }
 
 void Status::SetRebootNeeded()
@@ -22,12 +23,14 @@ void Status::SetRebootNeeded()
         NV_QOR_LOG(NvQorLogging::Info, L"%s: Reboot is needed", L"Status::SetRebootNeeded");
     }
     m_rebootNeeded = true;
+    ++m_reports.rebootNeeded;
 }
 
 void Status::SetFailed()
 {
     std::lock_guard<std::mutex> guard(m_lock);
     m_failed = true;
+    ++m_reports.failed;
 }
 
 bool Status::IsRebootNeeded() const
@@ -40,4 +43,10 @@ bool Status::IsFailed() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_failed;
+}
+
+Status::Reports Status::GetReports() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_reports;
 }

@@ -1,6 +1,7 @@
 #include "engine/ui_tool_lib.h"
 
 #include "engine/product.h"
+#include "engine/removal_record.h"
 #include "engine/status.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
@@ -64,15 +65,19 @@ void UiToolLib::DetectProducts(ProductList& products)
     // Stable: products of equal priority are removed in the order in which their files were listed.
     std::stable_sort(products.begin(), products.end(),
                      [](const auto& left, const auto& right) { return left->GetPriority() < right->GetPriority(); });
+    RemovalRecord::Instance().SetProducts(products);
 }
 
 UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products)
 {
     Status::Instance().Reset();
-    for (const auto& entry : products) {
-        auto* product = dynamic_cast<Product*>(entry.get());
+    RemovalRecord::Instance().BeginRemoval(products);
+    for (size_t index = 0; index < products.size(); ++index) {
+        auto* product = dynamic_cast<Product*>(products[index].get());
         if (product != nullptr && product->IsSelected()) {
+            CleanupWatch watch;
             RemoveProduct(*product);
+            watch.Finish(index);
         }
     }
     // The products that did load have been removed; those that did not may still be on the machine.

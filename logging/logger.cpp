@@ -104,6 +104,24 @@ void Logger::LogFormat(int32_t level, const wchar_t* format, ...)
     va_end(args);
 }
 
+void Logger::SetObserver(LogObserver* observer, int32_t maxLevel)
+{
+    const std::lock_guard<std::mutex> guard(m_observerLock);
+    m_observer = observer;
+    m_observedLevel = observer != nullptr ? maxLevel : 0;
+}
+
+void Logger::NotifyObserver(int32_t level, const wchar_t* text, size_t length)
+{
+    if (!IsObserved(level)) {
+        return;
+    }
+    const std::lock_guard<std::mutex> guard(m_observerLock);
+    if (m_observer != nullptr && level <= m_observedLevel) {
+        m_observer->OnMessage(level, text, length);
+    }
+}
+
 class LoggerWin::Lock {
 public:
     explicit Lock(CRITICAL_SECTION& section) : m_section(section) { EnterCriticalSection(&m_section); }
@@ -204,7 +222,7 @@ std::wstring LoggerWin::FolderRefusal()
 
 void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
 {
-    if (IsFiltered(level)) {
+    if (!IsWanted(level)) {
         return;
     }
     const LastErrorKeeper keeper;
@@ -214,12 +232,15 @@ void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
         LogFormat(Error, L"NV_QOR_LOG failure: too large message. Format: %s", format);
         return;
     }
-    WriteMessage(level, time, message.Text(), message.Length());
+    NotifyObserver(level, message.Text(), message.Length());
+    if (!IsFiltered(level)) {
+        WriteMessage(level, time, message.Text(), message.Length());
+    }
 }
 
 void LoggerWin::LogV(int32_t level, const char* formatUtf8, va_list args)
 {
-    if (IsFiltered(level)) {
+    if (!IsWanted(level)) {
         return;
     }
     const LastErrorKeeper keeper;
@@ -234,7 +255,10 @@ void LoggerWin::LogV(int32_t level, const char* formatUtf8, va_list args)
         LogFormat(Error, L"NV_QOR_LOG failure: unable to convert ANSI to UNICODE. Format: %S", formatUtf8);
         return;
     }
-    WriteMessage(level, time, wide.c_str(), wide.size());
+    NotifyObserver(level, wide.c_str(), wide.size());
+    if (!IsFiltered(level)) {
+        WriteMessage(level, time, wide.c_str(), wide.size());
+    }
 }
 
 std::unique_ptr<FileContext> LoggerWin::CreateFileContext(const std::wstring& component, const std::wstring& logName,

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "logging/file_context.h"
@@ -34,9 +35,22 @@ public:
     virtual void LogFormat(int32_t level, const char* formatUtf8, ...);
     virtual void LogFormat(int32_t level, const wchar_t* format, ...);
 
+    void SetObserver(LogObserver* observer, int32_t maxLevel);
+    // A message of this level is written or observed, so it has to be formatted.
+    bool IsWanted(int32_t level) const { return !IsFiltered(level) || IsObserved(level); }
+
 protected:
+    bool IsObserved(int32_t level) const { return level <= m_observedLevel.load(std::memory_order_relaxed); }
+    void NotifyObserver(int32_t level, const wchar_t* text, size_t length);
+
     // Read without the lock by the level test; written under the implementation's lock.
     std::atomic<int32_t> m_level{0};
+
+private:
+    // Its own lock: the observer is called outside the file lock, and a removal must wait for a running call.
+    std::mutex m_observerLock;
+    LogObserver* m_observer = nullptr;
+    std::atomic<int32_t> m_observedLevel{0};
 };
 
 class LoggerWin : public Logger {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -36,6 +37,18 @@ std::wstring LogFolderRefusal();
 // Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
 void Log(int32_t level, const wchar_t* format, ...);
 void Log(int32_t level, const char* formatUtf8, ...);
+
+// Sees the text of every message up to a level (without time stamp and tag), also of messages the log filters.
+// It is called on the logging thread outside the log's own lock and must not log.
+class LogObserver {
+public:
+    virtual ~LogObserver() = default;
+    virtual void OnMessage(int32_t level, const wchar_t* text, size_t length) = 0;
+};
+
+// Installs the process-wide logger's one observer for levels up to maxLevel; nullptr removes it. Once this
+// returns, the previous observer is no longer called.
+void SetLogObserver(LogObserver* observer, int32_t maxLevel);
 
 } // namespace NvQorLogging
 

@@ -74,7 +74,7 @@ bool IsLogLevelEnabled(int32_t level)
 void Log(int32_t level, const wchar_t* format, ...)
 {
     Logger* logger = ProcessWideLogger();
-    if (logger == nullptr || logger->IsFiltered(level)) {
+    if (logger == nullptr || !logger->IsWanted(level)) {
         return;
     }
     va_list args;
@@ -86,13 +86,20 @@ void Log(int32_t level, const wchar_t* format, ...)
 void Log(int32_t level, const char* formatUtf8, ...)
 {
     Logger* logger = ProcessWideLogger();
-    if (logger == nullptr || logger->IsFiltered(level)) {
+    if (logger == nullptr || !logger->IsWanted(level)) {
         return;
     }
     va_list args;
     va_start(args, formatUtf8);
     logger->LogV(level, formatUtf8, args);
     va_end(args);
+}
+
+void SetLogObserver(LogObserver* observer, int32_t maxLevel)
+{
+    if (Logger* logger = ProcessWideLogger()) {
+        logger->SetObserver(observer, maxLevel);
+    }
 }
 
 } // namespace NvQorLogging

@@ -1,4 +1,5 @@
 #include "app/option_parser.h"
+#include "app/tool_options.h"
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,7 @@ struct ParseOutcome {
 
 class ToolOptions : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        parser.AddOption(NvOptionParser::NoValue, L"testui", 0);
-        parser.AddOption(NvOptionParser::NoValue, L"silent", L's');
-        parser.AddOption(NvOptionParser::ValueRequired, L"language", L'l');
-        parser.AddOption(NvOptionParser::ValueRequired, L"scripts", 0);
-    }
+    void SetUp() override { DeclareToolOptions(parser); }
     ParseOutcome Parse(const std::wstring& arguments)
     {
         const std::wstring line = L"tool.exe " + arguments;
@@ -150,3 +145,91 @@ TEST_F(ToolOptions, DeclarationsAndNumbers)
 }
 
 } // namespace
+
+TEST_F(ToolOptions, DeploymentOptionCombinations)
+{
+    struct Case {
+        const wchar_t* arguments;
+        const wchar_t* error; // nullptr: accepted
+    };
+    const Case cases[] = {
+        {L"/detect", nullptr},
+        {L"/DETECT /report=C:\\r.json /exitcodes=msi", nullptr},
+        {L"/s /products=antivirus", nullptr},
+        {L"/silent \"/products=Antivirus, logs\"", nullptr},
+        {L"--silent --products antivirus --exitcodes MSI", nullptr},
+        {L"/products=antivirus", L"Option 'products' needs 'silent'"},
+        {L"/s /detect /products=antivirus", L"Option 'products' cannot be combined with 'detect'"},
+        {L"/s /products=antivirus,,logs", L"Option 'products' has an empty product id"},
+        {L"/s \"/products=antivirus, \"", L"Option 'products' has an empty product id"},
+        {L"/detect /testui", L"Option 'detect' cannot be combined with 'testui'"},
+        {L"/exitcodes=sccm", L"Option 'exitcodes' takes the value msi"},
+        {L"/exitcodes", L"Option 'exitcodes' requires a value"},
+        {L"/report", L"Option 'report' requires a value"},
+        {L"/detect=yes", L"Option 'detect' has no value"},
+        {L"/products=a /products=b /s", L"Option 'products' specified twice"},
+    };
+    for (const Case& c : cases) {
+        NvOptionParser p;
+        DeclareToolOptions(p);
+        const std::wstring line = std::wstring(L"tool.exe ") + c.arguments;
+        std::wstring error;
+        const bool accepted = p.Parse(line.c_str()) ? CheckToolOptions(p, error) : (error = p.GetErrorText(), false);
+        EXPECT_EQ(accepted, c.error == nullptr) << c.arguments << ": " << error;
+        EXPECT_EQ(error, c.error != nullptr ? c.error : L"") << c.arguments;
+    }
+}
+
+TEST(ProductIds, SplitAtCommasWithoutBlanks)
+{
+    struct Case {
+        const wchar_t* value;
+        std::vector<std::wstring> ids;
+    };
+    const Case cases[] = {
+        {L"antivirus", {L"antivirus"}},
+        {L"antivirus,logs", {L"antivirus", L"logs"}},
+        {L" antivirus ,\tlogs ", {L"antivirus", L"logs"}},
+        {L"a,,b", {L"a", L"", L"b"}},
+        {L"a,", {L"a", L""}},
+        {L"", {L""}},
+        {L"secure vpn", {L"secure vpn"}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SplitProductIds(c.value), c.ids) << c.value;
+    }
+}
+
+TEST(ExitCodes, WindowsInstallerConvention)
+{
+    struct Case {
+        int tool;
+        bool restartStarted;
+        int msi;
+    };
+    const Case cases[] = {
+        {0, false, 0},    {99, false, 3010}, {99, true, 1641}, {1, false, 1603}, {2, false, 1602},
+        {3, false, 1730}, {4, false, 1618},  {10, false, 10},  {0, true, 0},     {1, true, 1603},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MapExitCode(ExitCodeConvention::WindowsInstaller, c.tool, c.restartStarted), c.msi) << c.tool;
+        EXPECT_EQ(MapExitCode(ExitCodeConvention::Tool, c.tool, c.restartStarted), c.tool) << c.tool;
+    }
+}
+
+TEST_F(ToolOptions, ConventionAndSpecifiedOptions)
+{
+    EXPECT_EQ(ChosenExitCodeConvention(parser), ExitCodeConvention::Tool);
+    ASSERT_TRUE(Parse(L"/exitcodes=Msi -s \"/report=C:\\a b\\r.json\"").ok);
+    EXPECT_EQ(ChosenExitCodeConvention(parser), ExitCodeConvention::WindowsInstaller);
+    const std::vector<NvOptionParser::SpecifiedOption> specified = parser.GetSpecifiedOptions();
+    ASSERT_EQ(specified.size(), 3u);
+    // Declaration order, declared names, flags without a value.
+    EXPECT_EQ(specified[0].name, L"silent");
+    EXPECT_TRUE(specified[0].flag);
+    EXPECT_EQ(specified[1].name, L"report");
+    EXPECT_FALSE(specified[1].flag);
+    EXPECT_EQ(specified[1].value, L"C:\\a b\\r.json");
+    EXPECT_EQ(specified[2].name, L"exitcodes");
+    EXPECT_EQ(specified[2].value, L"Msi");
+}

@@ -1,4 +1,5 @@
 #include "engine/product.h"
+#include "engine/removal_record.h"
 #include "engine/status.h"
 #include "engine/ui_tool_lib.h"
 #include "script_folder.h"
@@ -268,6 +269,58 @@ TEST(UiToolLib, ScriptCallsEndAtTheirTimeLimit)
           "'CleanupProduct' exceeded its time limit of 2 seconds", "debug.sethook is not available to scripts"}) {
         EXPECT_NE(text.find(message), std::string::npos) << message;
     }
+}
+
+TEST(UiToolLib, RecordTellsWhatEachProductsCleanupDid)
+{
+    ScriptFolder folder;
+    // Listed in priority order: a raises after 60 error lines, b needs a restart, c is clean, d is not selected;
+    // e fails through Meta after the failure of a, which a run-wide flag alone could not tell apart.
+    folder.Write(L"a.lua", ProductScript(folder, "a", "function GetPriority() return 1 end",
+                                         "for i = 1, 60 do Log.Error('a line ' .. i) end error('a broke')"));
+    folder.Write(L"b.lua", ProductScript(folder, "b", "function GetPriority() return 2 end",
+                                         "Meta.SetRebootNeeded('file in use') Log.Warning('not collected')"));
+    folder.Write(L"c.lua", ProductScript(folder, "c",
+                                         "function GetPriority() return 3 end\n"
+                                         "function GetProductDisplayName() return 'Product C' end"));
+    folder.Write(L"d.lua", ProductScript(folder, "d", "function GetPriority() return 4 end"));
+    folder.Write(L"e.lua", ProductScript(folder, "e",
+                                         "function GetPriority() return 5 end\n"
+                                         "function DetectProduct() return false end",
+                                         "Meta.SetFailed('e gave up')"));
+    UiToolLib engine(folder.Path());
+    ProductList products;
+    engine.DetectProducts(products);
+    ASSERT_EQ(Ids(products), (std::vector<std::wstring>{L"a", L"b", L"c", L"d", L"e"}));
+    for (const ProductOutcome& outcome : RemovalRecord::Instance().Products()) {
+        EXPECT_EQ(outcome.result, ProductOutcome::Result::NotRun) << outcome.id.c_str();
+        EXPECT_FALSE(outcome.selected);
+    }
+
+    for (const auto& product : products) {
+        product->SetSelected(product->GetId() != L"d");
+    }
+    EXPECT_EQ(engine.RemoveProducts(products), UiToolLib::Failed);
+    const std::vector<ProductOutcome> outcomes = RemovalRecord::Instance().Products();
+    ASSERT_EQ(outcomes.size(), 5u);
+    using Result = ProductOutcome::Result;
+    const Result expected[] = {Result::Failed, Result::RemovedRestartNeeded, Result::Removed, Result::NotSelected,
+                               Result::Failed};
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        EXPECT_EQ(outcomes[i].result, expected[i]) << i;
+        EXPECT_EQ(outcomes[i].selected, i != 3) << i;
+        EXPECT_EQ(outcomes[i].detected, i != 4) << i;
+        EXPECT_EQ(outcomes[i].priority, static_cast<int32_t>(i + 1));
+    }
+    EXPECT_EQ(outcomes[2].displayName, L"Product C");
+    // At most fifty lines, text only, in the order written; the raised error's own line did not fit.
+    ASSERT_EQ(outcomes[0].errorLines.size(), RemovalRecord::kMaxErrorLines);
+    EXPECT_EQ(outcomes[0].errorLines.front(), L"[a.lua] a line 1");
+    EXPECT_EQ(outcomes[0].errorLines.back(), L"[a.lua] a line 50");
+    EXPECT_TRUE(outcomes[1].errorLines.empty());
+    EXPECT_TRUE(outcomes[2].errorLines.empty());
+    ASSERT_EQ(outcomes[4].errorLines.size(), 1u);
+    EXPECT_EQ(outcomes[4].errorLines[0], L"[e.lua] e gave up");
 }
 
 } // namespace

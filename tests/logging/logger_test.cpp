@@ -228,4 +228,28 @@ TEST_F(LoggerTest, StoredLevelMinusOneSilencesEverything)
     EXPECT_EQ(disk.files.count(kToolLog), 0u);
 }
 
+TEST_F(LoggerTest, ObserverSeesMessagesUpToItsLevelAlsoWhenTheFileFiltersThem)
+{
+    struct Recorder : NvQorLogging::LogObserver {
+        void OnMessage(int32_t level, const wchar_t* text, size_t length) override
+        {
+            seen.push_back(std::to_wstring(level) + L" " + std::wstring(text, length));
+        }
+        std::vector<std::wstring> seen;
+    } recorder;
+    // The file takes nothing but fatal lines; the observer wants errors as well.
+    platform.SetDword(kLoggingKey, L"LogLevel", 1);
+    Open();
+    logger.SetObserver(&recorder, NvQorLogging::Error);
+    logger.LogFormat(NvQorLogging::Error, L"%s: wide %d", L"Test::Observe", 1);
+    logger.LogFormat(NvQorLogging::Fatal, "%s: narrow \xc3\xa9", "Test::Observe");
+    logger.LogFormat(NvQorLogging::Warning, L"%s: not observed", L"Test::Observe");
+    logger.SetObserver(nullptr, 0);
+    logger.LogFormat(NvQorLogging::Fatal, L"%s: after removal", L"Test::Observe");
+    EXPECT_EQ(recorder.seen,
+              (std::vector<std::wstring>{L"2 Test::Observe: wide 1", L"1 Test::Observe: narrow \u00e9"}));
+    EXPECT_EQ(Lines(), (std::vector<std::wstring>{std::wstring(kPrefix) + L"*F: Test::Observe: narrow \u00e9",
+                                                  std::wstring(kPrefix) + L"*F: Test::Observe: after removal"}));
+}
+
 } // namespace
