@@ -321,21 +321,15 @@ T.Case("a branch that refuses even reading is removed after taking ownership", f
     T.True(Reg.BranchExists(HKLM, "SOFTWARE\\Norvane"), "the vendor key stays")
 end)
 
-T.Case("a key that stays locked keeps its ancestors; its siblings go", function()
-    -- Wine 8 reports success for SetNamedSecurityInfoW on the 32-bit registry view but changes nothing, so
-    -- a 32-bit key that refuses reading and has a subkey cannot be deleted here.
+T.Case("a 32-bit key that refuses reading is taken over in its own view", function()
+    -- A name-based reset of the 32-bit view reaches the 64-bit key under Wine; the reset goes by handle.
     local view = KEY_WOW64_32KEY
     local key = Key({ "Top\\First\\Leaf", "Top\\Locked\\Child", "Top\\Last" }, view)
     T.Eq(TestHost.SetKeyDacl(HKLM, key .. "\\Top\\Locked", DENY_ALL, view), 0, "lock")
     local mark = T.LogMark()
-    T.False(Reg.DeleteBranch(HKLM, key .. "\\Top", view), "DeleteBranch")
-    T.False(Reg.BranchExists(HKLM, key .. "\\Top\\First", view), "first sibling gone")
-    T.False(Reg.BranchExists(HKLM, key .. "\\Top\\Last", view), "last sibling gone")
-    T.True(Reg.BranchExists(HKLM, key .. "\\Top\\Locked", view), "locked key stays")
-    T.True(Reg.BranchExists(HKLM, key .. "\\Top", view), "ancestor stays")
-    T.Contains(T.LogSince(mark), "*E: RegOps::RemoveByForce: Failed to delete '" .. key .. "\\Top\\Locked': 5", "log")
-    TestHost.SetKeyDacl(HKLM, key .. "\\Top\\Locked", "D:(A;OICI;GA;;;WD)", view)
-    T.True(Reg.DeleteBranch(HKLM, key .. "\\Top", view), "DeleteBranch once unlocked")
+    T.True(Reg.DeleteBranch(HKLM, key .. "\\Top", view), "DeleteBranch")
+    T.False(Reg.BranchExists(HKLM, key .. "\\Top", view), "branch gone")
+    T.Lacks(T.LogSince(mark), "RegOps::RemoveByForce: Failed", "log")
 end)
 
 T.Case("a key that refuses listing is never taken for empty", function()
