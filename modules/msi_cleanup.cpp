@@ -172,6 +172,32 @@ bool CleanupTransformedUpgradeCode(const std::wstring& packedUpgradeCode)
     return removed;
 }
 
+// Cleans up the first machine product that `matches` after `read` has loaded what it looks at. A search that
+// could not read every product it passed over has not shown that no product matches.
+template <typename Matches, typename Resolved>
+bool CleanupFirstMatchingProduct(const wchar_t* caller,
+                                 bool (ProductIndex::*read)(const std::wstring&, ProductIndex::Product&),
+                                 Matches matches, Resolved resolved)
+{
+    ProductIndex& index = MsiRegistryIndex::MachineProducts();
+    std::vector<ProductIndex::Product>* products = index.Products(kMachineProductsKey);
+    if (products == nullptr) {
+        return false;
+    }
+    bool complete = true;
+    for (ProductIndex::Product& product : *products) {
+        if (!(index.*read)(kMachineProductsKey, product)) {
+            complete = false;
+        } else if (matches(product)) {
+            // A copy: the clean-up takes the product out of the index.
+            const std::wstring packedProduct = product.packed;
+            resolved(packedProduct);
+            return CleanupPackedProductCode(packedProduct, caller);
+        }
+    }
+    return complete;
+}
+
 } // namespace
 
 namespace MsiCleanup {
@@ -198,53 +224,33 @@ bool CleanupProductCode(const std::wstring& productCode)
     return CleanupPackedProductCode(packed, kCaller);
 }
 
-// A search that could not read every product it passed over has not shown that no product matches.
 bool CleanupProductBasedOnFeature(const std::wstring& feature)
 {
     constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnFeature";
     if (feature.empty()) {
         return false;
     }
-    ProductIndex& index = MsiRegistryIndex::MachineProducts();
-    std::vector<ProductIndex::Product>* products = index.Products(kMachineProductsKey);
-    if (products == nullptr) {
-        return false;
-    }
-    bool complete = true;
-    for (ProductIndex::Product& product : *products) {
-        if (!index.ReadFeatures(kMachineProductsKey, product)) {
-            complete = false;
-        } else if (Contains(product.features, feature)) {
-            // A copy: the clean-up takes the product out of the index.
-            const std::wstring packedProduct = product.packed;
+    return CleanupFirstMatchingProduct(
+        kCaller, &ProductIndex::ReadFeatures,
+        [&](const ProductIndex::Product& product) { return Contains(product.features, feature); },
+        [&](const std::wstring& packedProduct) {
             NV_QOR_LOG(NvQorLogging::Info, L"%s: Resolved feature '%s' to product code '%s'", kCaller, feature.c_str(),
                        packedProduct.c_str());
-            return CleanupPackedProductCode(packedProduct, kCaller);
-        }
-    }
-    return complete;
+        });
 }
 
 bool CleanupProductBasedOnNameAndPublisher(const std::wstring& nameMask, const std::wstring& publisher)
 {
     constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnNameAndPublisher";
-    ProductIndex& index = MsiRegistryIndex::MachineProducts();
-    std::vector<ProductIndex::Product>* products = index.Products(kMachineProductsKey);
-    if (products == nullptr) {
-        return false;
-    }
-    bool complete = true;
-    for (ProductIndex::Product& product : *products) {
-        if (!index.ReadProperties(kMachineProductsKey, product)) {
-            complete = false;
-        } else if (product.publisher == publisher && MatchesMask(product.displayName, nameMask, false)) {
-            const std::wstring packedProduct = product.packed;
+    return CleanupFirstMatchingProduct(
+        kCaller, &ProductIndex::ReadProperties,
+        [&](const ProductIndex::Product& product) {
+            return product.publisher == publisher && MatchesMask(product.displayName, nameMask, false);
+        },
+        [&](const std::wstring& packedProduct) {
             NV_QOR_LOG(NvQorLogging::Info, L"%s: Resolved name '%s', publisher '%s' to product code '%s'", kCaller,
                        nameMask.c_str(), publisher.c_str(), packedProduct.c_str());
-            return CleanupPackedProductCode(packedProduct, kCaller);
-        }
-    }
-    return complete;
+        });
 }
 
 } // namespace MsiCleanup
