@@ -1,6 +1,8 @@
 // The flat controls painted into memory and checked pixel by pixel, their link text, fonts and attachment.
 #include "ui/nvui_controls.h"
 
+#include "tests/ui/ink_lines.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -151,28 +153,8 @@ TEST_F(Toolkit, CentredTextWrapsIntoEvenLines)
         const RECT all = surface.Rect();
         ::FillRect(surface.Dc(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
         NvUI::DrawTextBlock(surface.Dc(), all, text, font.get(), RGB(0, 0, 0), entry.format);
-        // The ink width of each line of text.
-        std::vector<int> lines;
-        bool inLine = false;
-        for (int y = 0; y < 120; ++y) {
-            int left = width;
-            int right = -1;
-            for (int x = 0; x < width; ++x) {
-                if (surface.Pixel(x, y) != RGB(255, 255, 255)) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                }
-            }
-            if (right < left) {
-                inLine = false;
-                continue;
-            }
-            if (!inLine) {
-                lines.push_back(0);
-                inLine = true;
-            }
-            lines.back() = std::max(lines.back(), right - left + 1);
-        }
+        const std::vector<LONG> lines = InkLineWidths(
+            RECT{0, 0, width, 120}, [&](LONG x, LONG y) { return surface.Pixel(x, y) != RGB(255, 255, 255); });
         ASSERT_EQ(lines.size(), 2u) << "format " << entry.format;
         EXPECT_EQ(lines[1] * 3 > lines[0], entry.even)
             << "format " << entry.format << ": lines of " << lines[0] << " and " << lines[1] << " pixels";

@@ -15,6 +15,7 @@
 #include "ui/nvui_graphics.h"
 #include "ui/settings.h"
 
+#include "tests/ui/ink_lines.h"
 #include "tests/ui/wizard_output.h"
 
 #include <windows.h>
@@ -245,27 +246,10 @@ private:
         ::GetWindowRect(m_main, &window);
         ::GetWindowRect(control, &area);
         ::OffsetRect(&area, -window.left, -window.top);
-        std::vector<LONG> widths;
-        bool inLine = false;
-        for (LONG y = std::max(area.top, 0L); y < std::min(area.bottom, static_cast<LONG>(shot.Height())); ++y) {
-            LONG left = area.right;
-            LONG right = area.left - 1;
-            for (LONG x = std::max(area.left, 0L); x < std::min(area.right, static_cast<LONG>(shot.Width())); ++x) {
-                if (shot.IsInk(x, y)) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                }
-            }
-            if (right < left) {
-                inLine = false;
-                continue;
-            }
-            if (!inLine) {
-                widths.push_back(0);
-                inLine = true;
-            }
-            widths.back() = std::max(widths.back(), right - left + 1);
-        }
+        const RECT visible = {std::max(area.left, 0L), std::max(area.top, 0L),
+                              std::min(area.right, static_cast<LONG>(shot.Width())),
+                              std::min(area.bottom, static_cast<LONG>(shot.Height()))};
+        const std::vector<LONG> widths = InkLineWidths(visible, [&](LONG x, LONG y) { return shot.IsInk(x, y); });
         if (widths.size() < 2) {
             return;
         }
