@@ -193,6 +193,45 @@ int FsListDirectory(lua_State* state)
     return 1;
 }
 
+// Whether the path is the folder or lies below it; the one such test of the tool, so that scripts and host
+// agree on what belongs to a folder.
+int FsIsInFolder(lua_State* state)
+{
+    const std::string_view path = CheckUtf8(state, 1);
+    const std::string_view folder = CheckUtf8(state, 2);
+    return PushBoolean(state, IsInFolder(Utf8ToWide(path), Utf8ToWide(folder)));
+}
+
+// The program a command line (a logon entry, a service's image) starts, for telling whose it is.
+int FsGetCommandProgram(lua_State* state)
+{
+    PushWideString(state, CommandProgram(CheckWideString(state, 1)));
+    return 1;
+}
+
+// A path that Windows expands before use (a firewall rule's program), as it reads it.
+int FsExpandPath(lua_State* state)
+{
+    PushWideString(state, RecordedPath(CheckWideString(state, 1), true));
+    return 1;
+}
+
+int FsGetUserProfiles(lua_State* state)
+{
+    std::vector<std::wstring> paths;
+    for (UserProfile& profile : ListUserProfiles()) {
+        paths.push_back(std::move(profile.path));
+    }
+    PushWideStringList(state, paths);
+    return 1;
+}
+
+int FsGetKnownFolders(lua_State* state)
+{
+    PushWideStringList(state, ListKnownFolders());
+    return 1;
+}
+
 // Product scripts read small files (driver package descriptions, cached installer packages) to tell whether
 // they are the product's. The bytes are pushed as they are; a failure or a larger file gives "".
 int FsReadFile(lua_State* state)
@@ -227,6 +266,11 @@ const luaL_Reg kFileSystemFunctions[] = {
     {"ContainsFiles", FsContainsFiles},
     {"ListDirectory", FsListDirectory},
     {"ReadFile", FsReadFile},
+    {"IsInFolder", FsIsInFolder},
+    {"GetCommandProgram", FsGetCommandProgram},
+    {"ExpandPath", FsExpandPath},
+    {"GetUserProfiles", FsGetUserProfiles},
+    {"GetKnownFolders", FsGetKnownFolders},
     {nullptr, nullptr},
 };
 

@@ -4,10 +4,12 @@
 #include "modules/msi_cleanup.h"
 #include "modules/msi_service.h"
 #include "platform/text_conversion.h"
+#include "platform/unique_resource.h"
 
 #include <windows.h>
 
 #include <msi.h>
+#include <msiquery.h>
 
 #include <cwchar>
 #include <string>
@@ -111,6 +113,46 @@ bool DetectUpgradeCode(const std::wstring& upgradeCode)
     return StartMSIServiceForThisBoot() && !GetProductCodesFromUpgradeCode(upgradeCode).empty();
 }
 
+struct MsiHandleTraits {
+    using Type = MSIHANDLE;
+    static Type Invalid() { return 0; }
+    static void Close(Type handle) { ::MsiCloseHandle(handle); }
+};
+using UniqueMsiHandle = UniqueResource<MsiHandleTraits>;
+
+// The ProductCode of a package's Property table: what the package installs, whatever else its tables mention.
+// Empty when the file is no package or has no product code.
+std::wstring PackageProductCode(const std::wstring& path)
+{
+    constexpr wchar_t kCaller[] = L"Lua::Msi::GetPackageProductCode";
+    UniqueMsiHandle database;
+    UINT result = ::MsiOpenDatabaseW(path.c_str(), MSIDBOPEN_READONLY, database.put());
+    if (result != ERROR_SUCCESS) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Cannot open '%s' as a package: %u", kCaller, path.c_str(), result);
+        return {};
+    }
+    UniqueMsiHandle view;
+    UniqueMsiHandle record;
+    result = ::MsiDatabaseOpenViewW(database.get(), L"SELECT `Value` FROM `Property` WHERE `Property`='ProductCode'",
+                                    view.put());
+    if (result == ERROR_SUCCESS) {
+        result = ::MsiViewExecute(view.get(), 0);
+    }
+    if (result == ERROR_SUCCESS) {
+        result = ::MsiViewFetch(view.get(), record.put());
+    }
+    wchar_t code[kProductCodeBuffer] = {};
+    DWORD size = kProductCodeBuffer;
+    if (result == ERROR_SUCCESS) {
+        result = ::MsiRecordGetStringW(record.get(), 1, code, &size);
+    }
+    if (result != ERROR_SUCCESS) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: No product code in '%s': %u", kCaller, path.c_str(), result);
+        return {};
+    }
+    return std::wstring(code, size);
+}
+
 int MsiUninstallProduct(lua_State* state)
 {
     const std::string_view upgradeCode = CheckUtf8(state, 1);
@@ -146,6 +188,13 @@ int MsiDetectUpgradeCode(lua_State* state)
     return PushBoolean(state, DetectUpgradeCode(CheckWideString(state, 1)));
 }
 
+int MsiGetPackageProductCode(lua_State* state)
+{
+    const std::wstring path = CheckWideString(state, 1);
+    PushWideString(state, path.empty() ? std::wstring() : PackageProductCode(path));
+    return 1;
+}
+
 const luaL_Reg kMsiFunctions[] = {
     {"UninstallProduct", MsiUninstallProduct},
     {"CleanupRegistryUpgradeCode", MsiCleanupRegistryUpgradeCode},
@@ -153,6 +202,7 @@ const luaL_Reg kMsiFunctions[] = {
     {"CleanupRegistryProductFeature", MsiCleanupRegistryProductFeature},
     {"CleanupRegistryProductNameAndPublisher", MsiCleanupRegistryProductNameAndPublisher},
     {"DetectUpgradeCode", MsiDetectUpgradeCode},
+    {"GetPackageProductCode", MsiGetPackageProductCode},
     {nullptr, nullptr},
 };
 

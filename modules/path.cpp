@@ -1,6 +1,7 @@
 #include "engine/host_module.h"
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
+#include "platform/paths.h"
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -14,8 +15,6 @@ namespace {
 constexpr wchar_t kSessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingValueName[] = L"PendingFileRenameOperations";
 constexpr wchar_t kRemoveLogName[] = L"Lua::Path::RemoveFromPendingOperation";
-// Sources are stored in NT form: "\??\" before the drive letter.
-constexpr size_t kNtLeadLength = 4;
 
 // One pending operation; an empty target means that the source is to be deleted.
 struct PendingPair {
@@ -53,17 +52,11 @@ bool GetAllPendingPairs(Win32RegistryForTools& registry, std::vector<PendingPair
     return true;
 }
 
-// The prefix matches where it starts the source, in plain form or after the NT lead, and only up to a
-// whole path component: C:\A takes C:\A and C:\A\x.dll but not C:\AB\x.dll. The comparison is exact.
+// Sources are stored in NT form ("\??\C:\..."), some in plain form. A source matches when it is the prefix's
+// path or lies below it, by the tool's one folder test, whatever form either is written in.
 bool SourceHasPrefix(const std::wstring& source, const std::wstring& prefix)
 {
-    const size_t found = source.find(prefix);
-    const bool atStart = found == 0 || (found == kNtLeadLength && source.compare(0, kNtLeadLength, L"\\??\\") == 0);
-    if (!atStart) {
-        return false;
-    }
-    const size_t end = found + prefix.size();
-    return end == source.size() || source[end] == L'\\' || prefix.back() == L'\\';
+    return IsInFolder(RecordedPath(source, false), RecordedPath(prefix, false));
 }
 
 size_t RemoveByPrefix(std::vector<PendingPair>& pairs, const std::wstring& prefix)

@@ -24,20 +24,6 @@ constexpr DWORD kDefaultCreationFlags = DETACHED_PROCESS;
 
 using ProcessMatch = bool (*)(const std::wstring& path, const std::wstring& pattern);
 
-bool IsUnderFolder(const std::wstring& path, const std::wstring& folder)
-{
-    if (folder.empty()) {
-        return false;
-    }
-    const std::wstring prefix = folder.back() == L'\\' ? folder : folder + L'\\';
-    return path.size() > prefix.size() && ::_wcsnicmp(path.c_str(), prefix.c_str(), prefix.size()) == 0;
-}
-
-bool IsSamePath(const std::wstring& path, const std::wstring& expected)
-{
-    return ::_wcsicmp(path.c_str(), expected.c_str()) == 0;
-}
-
 bool HasName(const std::wstring& path, const std::wstring& name)
 {
     std::wstring directory;
@@ -142,7 +128,7 @@ int Terminate(lua_State* state, ProcessMatch matches)
 
 int TerminateAllFromPath(lua_State* state)
 {
-    return Terminate(state, IsUnderFolder);
+    return Terminate(state, IsBelowFolder);
 }
 
 int TerminateByPath(lua_State* state)

@@ -108,6 +108,14 @@ int RegGetString(lua_State* state)
     return 1;
 }
 
+int RegGetPath(lua_State* state)
+{
+    const KeyArguments value = CheckValue(state);
+    PushWideString(state, value.valid ? RegOps::GetPath(value.root, value.path, value.valueName, value.flags)
+                                      : std::wstring());
+    return 1;
+}
+
 int RegSetString(lua_State* state)
 {
     const std::string_view textUtf8 = CheckUtf8(state, 1);
@@ -198,6 +206,7 @@ const luaL_Reg kRegFunctions[] = {
     {"GetNumber", RegGetNumber},
     {"SetNumber", RegSetNumber},
     {"GetString", RegGetString},
+    {"GetPath", RegGetPath},
     {"SetString", RegSetString},
     {"GetMultiString", RegGetMultiString},
     {"SetMultiString", RegSetMultiString},

@@ -4,6 +4,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/security.h"
+#include "platform/special_folders.h"
 
 namespace {
 
@@ -122,6 +123,12 @@ std::wstring GetString(HKEY root, const std::wstring& path, const std::wstring& 
         return {};
     }
     return text;
+}
+
+std::wstring GetPath(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags)
+{
+    Win32Registry registry = OpenRegistry(root, flags);
+    return ReadRecordedPath(registry, path, valueName);
 }
 
 bool SetString(HKEY root, const std::wstring& path, const std::wstring& valueName, const std::wstring& text,

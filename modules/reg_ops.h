@@ -19,6 +19,8 @@ uint32_t GetDWORD(HKEY root, const std::wstring& path, const std::wstring& value
 bool SetDWORD(HKEY root, const std::wstring& path, const std::wstring& valueName, uint32_t value, DWORD flags);
 // REG_SZ or REG_EXPAND_SZ, unexpanded.
 std::wstring GetString(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
+// A path value as Windows reads it: REG_EXPAND_SZ expanded, NT forms resolved (ReadRecordedPath).
+std::wstring GetPath(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
 // Writes REG_SZ; the key must exist already.
 bool SetString(HKEY root, const std::wstring& path, const std::wstring& valueName, const std::wstring& text,
                DWORD flags);

@@ -3,6 +3,7 @@
 #include "modules/lua_arguments.h"
 #include "platform/text_conversion.h"
 #include "platform/unique_device_info.h"
+#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -131,6 +132,131 @@ bool UninstallDevices(const std::wstring& manufacturer, const std::wstring& hard
     return result;
 }
 
+struct InfHandleTraits {
+    using Type = HINF;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type handle) { ::SetupCloseInfFile(handle); }
+};
+using UniqueInf = UniqueResource<InfHandleTraits>;
+
+// What a driver package says about itself, as setupapi reads its description (strings substituted).
+struct DriverPackage {
+    std::wstring provider;
+    std::vector<std::wstring> services;
+    std::vector<std::wstring> files;
+};
+
+std::wstring StringField(INFCONTEXT& line, DWORD field)
+{
+    DWORD size = 0;
+    if (!::SetupGetStringFieldW(&line, field, nullptr, 0, &size) || size == 0) {
+        return {};
+    }
+    std::wstring text(size, L'\0');
+    if (!::SetupGetStringFieldW(&line, field, text.data(), size, nullptr)) {
+        return {};
+    }
+    text.resize(size - 1);
+    return text;
+}
+
+// Calls `visit` with every line of the section, or only with those whose key is `key`.
+template <typename Visit> void ForEachLine(HINF inf, const std::wstring& section, const wchar_t* key, Visit visit)
+{
+    INFCONTEXT line{};
+    for (BOOL found = ::SetupFindFirstLineW(inf, section.c_str(), key, &line); found;
+         found = key != nullptr ? ::SetupFindNextMatchLineW(&line, key, &line) : ::SetupFindNextLine(&line, &line)) {
+        visit(line);
+    }
+}
+
+template <typename Visit> void ForEachField(INFCONTEXT& line, DWORD first, Visit visit)
+{
+    const DWORD count = ::SetupGetFieldCount(&line);
+    for (DWORD field = first; field <= count; ++field) {
+        visit(StringField(line, field));
+    }
+}
+
+// The install sections: DefaultInstall, and the one each model of each manufacturer names, in the platform
+// decoration that Windows would pick on this machine.
+std::vector<std::wstring> InstallSections(HINF inf)
+{
+    std::vector<std::wstring> bases = {L"DefaultInstall"};
+    ForEachLine(inf, L"Manufacturer", nullptr, [&](INFCONTEXT& manufacturer) {
+        const std::wstring models = StringField(manufacturer, 1);
+        std::vector<std::wstring> sections = {models};
+        ForEachField(manufacturer, 2,
+                     [&](const std::wstring& decoration) { sections.push_back(models + L"." + decoration); });
+        for (const std::wstring& section : sections) {
+            ForEachLine(inf, section, nullptr, [&](INFCONTEXT& model) { bases.push_back(StringField(model, 1)); });
+        }
+    });
+    std::vector<std::wstring> actual;
+    for (const std::wstring& base : bases) {
+        wchar_t name[MAX_INF_SECTION_NAME_LENGTH] = {};
+        if (!base.empty() &&
+            ::SetupDiGetActualSectionToInstallW(inf, base.c_str(), name, MAX_INF_SECTION_NAME_LENGTH, nullptr,
+                                                nullptr) &&
+            ::SetupGetLineCountW(inf, name) >= 0) {
+            actual.emplace_back(name);
+        }
+    }
+    return actual;
+}
+
+// The package's provider, the services its install sections add (AddService) and the files they copy
+// (CopyFiles, by file list or "@name", and each service's binary). Comments and other sections say nothing.
+bool ReadDriverPackage(const std::wstring& path, DriverPackage& package)
+{
+    const UniqueInf inf(::SetupOpenInfFileW(path.c_str(), nullptr, INF_STYLE_WIN4, nullptr));
+    if (!inf) {
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Cannot read '%s': %lu", L"Lua::Win32Driver::GetDriverPackage",
+                   path.c_str(), ::GetLastError());
+        return false;
+    }
+    ForEachLine(inf.get(), L"Version", L"Provider", [&](INFCONTEXT& line) { package.provider = StringField(line, 1); });
+    const auto addFile = [&](const std::wstring& file) {
+        const size_t name = file.find_last_of(L"\\");
+        package.files.push_back(name == std::wstring::npos ? file : file.substr(name + 1));
+    };
+    for (const std::wstring& section : InstallSections(inf.get())) {
+        ForEachLine(inf.get(), section, L"CopyFiles", [&](INFCONTEXT& directive) {
+            ForEachField(directive, 1, [&](const std::wstring& list) {
+                if (!list.empty() && list.front() == L'@') {
+                    addFile(list.substr(1));
+                } else {
+                    ForEachLine(inf.get(), list, nullptr, [&](INFCONTEXT& file) { addFile(StringField(file, 1)); });
+                }
+            });
+        });
+        ForEachLine(inf.get(), section + L".Services", L"AddService", [&](INFCONTEXT& directive) {
+            package.services.push_back(StringField(directive, 1));
+            ForEachLine(inf.get(), StringField(directive, 3), L"ServiceBinary",
+                        [&](INFCONTEXT& binary) { addFile(StringField(binary, 1)); });
+        });
+    }
+    return true;
+}
+
+int GetDriverPackage(lua_State* state)
+{
+    const std::wstring path = CheckWideString(state, 1);
+    DriverPackage package;
+    if (path.empty() || !ReadDriverPackage(path, package)) {
+        lua_pushnil(state);
+        return 1;
+    }
+    lua_createtable(state, 0, 3);
+    PushWideString(state, package.provider);
+    lua_setfield(state, -2, "provider");
+    PushWideStringList(state, package.services);
+    lua_setfield(state, -2, "services");
+    PushWideStringList(state, package.files);
+    lua_setfield(state, -2, "files");
+    return 1;
+}
+
 int UninstallOemDriversByManufacturerAndName(lua_State* state)
 {
     const std::string_view manufacturer = CheckUtf8(state, 1);
@@ -140,6 +266,7 @@ int UninstallOemDriversByManufacturerAndName(lua_State* state)
 
 const luaL_Reg kWin32DriverFunctions[] = {
     {"UninstallOemDriversByManufacturerAndName", UninstallOemDriversByManufacturerAndName},
+    {"GetDriverPackage", GetDriverPackage},
     {nullptr, nullptr},
 };
 

@@ -133,12 +133,6 @@ std::vector<std::wstring> StartingFolders()
     return literal;
 }
 
-bool IsAncestor(const std::wstring& folder, const std::wstring& path)
-{
-    return !folder.empty() && path.size() > folder.size() + 1 && path[folder.size()] == L'\\' &&
-           SameName(path.substr(0, folder.size()), folder);
-}
-
 std::vector<std::wstring> Components(const std::wstring& literal, size_t start)
 {
     std::vector<std::wstring> components;
@@ -240,7 +234,7 @@ Reach ReachParent(const std::wstring& path, Target& target)
     }
     std::wstring start = target.path.substr(0, rootLength);
     for (std::wstring& folder : StartingFolders()) {
-        if (IsAncestor(folder, target.path) && folder.size() >= start.size()) {
+        if (IsBelowFolder(target.path, folder) && folder.size() >= start.size()) {
             start = std::move(folder);
         }
     }

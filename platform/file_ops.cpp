@@ -509,12 +509,7 @@ std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUT
 
 bool HasPendingFileOperation(const std::wstring& path)
 {
-    // Entries are stored in the NT form; a path given in the literal form is compared without its prefix.
-    std::wstring wanted = path.rfind(L"\\\\?\\", 0) == 0 ? path.substr(4) : path;
-    while (!wanted.empty() && wanted.back() == L'\\') {
-        wanted.pop_back();
-    }
-    if (wanted.empty()) {
+    if (path.empty()) {
         return false;
     }
     NvPath::Win32RegistryForPath registry;
@@ -528,21 +523,14 @@ bool HasPendingFileOperation(const std::wstring& path)
     std::wstring characters(bytes.size() / sizeof(wchar_t), L'\0');
     memcpy(characters.data(), bytes.data(), characters.size() * sizeof(wchar_t));
 
-    // Every entry starts with the four characters of the NT prefix ("\??\"), which are not compared. An entry
-    // matches the path itself or something below it, never a longer name that merely begins the same way.
-    constexpr size_t kNtPrefixLength = 4;
-    size_t start = 0;
-    for (size_t i = 1; i < characters.size(); ++i) {
-        if (characters[i] != L'\0') {
-            continue;
-        }
-        const size_t compared = start + kNtPrefixLength;
-        if (i >= compared + wanted.size() &&
-            _wcsnicmp(characters.c_str() + compared, wanted.c_str(), wanted.size()) == 0 &&
-            (i == compared + wanted.size() || characters[compared + wanted.size()] == L'\\')) {
+    // Entries are NT paths ("\??\C:\..."); one matches the path itself or something below it.
+    for (size_t start = 0; start < characters.size();) {
+        size_t end = characters.find(L'\0', start);
+        end = end == std::wstring::npos ? characters.size() : end;
+        if (end > start && IsInFolder(RecordedPath(characters.substr(start, end - start), false), path)) {
             return true;
         }
-        start = i + 1;
+        start = end + 1;
     }
     return false;
 }

@@ -1,5 +1,7 @@
 #include "platform/paths.h"
 
+#include "platform/special_folders.h"
+
 #include <cwctype>
 #include <vector>
 
@@ -72,6 +74,60 @@ DWORD ReadAttributes(const std::wstring& path)
     return ::GetFileAttributesW(LiteralPath(path).c_str());
 }
 
+bool IsLiteral(const std::wstring& path)
+{
+    return path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0;
+}
+
+// The literal form without trailing separators, or empty for a path that is not absolute: a relative path
+// depends on the process's current folder and so lies nowhere.
+std::wstring ComparableForm(const std::wstring& path)
+{
+    if (!IsLiteral(path) && !IsDriveAbsolute(path) && !IsUnc(path)) {
+        return {};
+    }
+    std::wstring literal = LiteralPath(path);
+    while (!literal.empty() && literal.back() == L'\\') {
+        literal.pop_back();
+    }
+    return literal;
+}
+
+bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b, size_t length)
+{
+    return ::CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) == CSTR_EQUAL;
+}
+
+enum class Placement { Elsewhere, Same, Below };
+
+Placement PlaceInFolder(const std::wstring& path, const std::wstring& folder)
+{
+    const std::wstring inner = ComparableForm(path);
+    const std::wstring outer = ComparableForm(folder);
+    if (inner.empty() || outer.empty() || inner.size() < outer.size() ||
+        !EqualIgnoringCase(inner.c_str(), outer.c_str(), outer.size())) {
+        return Placement::Elsewhere;
+    }
+    if (inner.size() == outer.size()) {
+        return Placement::Same;
+    }
+    return inner[outer.size()] == L'\\' ? Placement::Below : Placement::Elsewhere;
+}
+
+std::wstring Trimmed(const std::wstring& text)
+{
+    const size_t first = text.find_first_not_of(L" \t");
+    if (first == std::wstring::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(L" \t") - first + 1);
+}
+
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& start)
+{
+    return text.size() >= start.size() && EqualIgnoringCase(text.c_str(), start.c_str(), start.size());
+}
+
 bool CharsMatch(wchar_t maskChar, wchar_t nameChar, bool caseInsensitive)
 {
     if (maskChar == L'?') {
@@ -87,7 +143,7 @@ bool CharsMatch(wchar_t maskChar, wchar_t nameChar, bool caseInsensitive)
 
 std::wstring LiteralPath(const std::wstring& path)
 {
-    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) {
+    if (IsLiteral(path)) {
         return path;
     }
     if (IsDriveAbsolute(path)) {
@@ -101,6 +157,63 @@ std::wstring LiteralPath(const std::wstring& path)
     // Relative and drive-relative paths depend on process state; Win32 resolves them (and trims their names).
     const std::wstring full = FullPathByWin32(path);
     return IsDriveAbsolute(full) || IsUnc(full) ? LiteralPath(full) : path;
+}
+
+bool IsInFolder(const std::wstring& path, const std::wstring& folder)
+{
+    return PlaceInFolder(path, folder) != Placement::Elsewhere;
+}
+
+bool IsBelowFolder(const std::wstring& path, const std::wstring& folder)
+{
+    return PlaceInFolder(path, folder) == Placement::Below;
+}
+
+bool IsSamePath(const std::wstring& path, const std::wstring& other)
+{
+    return PlaceInFolder(path, other) == Placement::Same;
+}
+
+std::wstring RecordedPath(const std::wstring& text, bool expandable)
+{
+    std::wstring path = text;
+    if (expandable) {
+        ExpandEnvironment(path);
+    }
+    path = Trimmed(path);
+    if (path.size() >= 2 && path.front() == L'"' && path.find(L'"', 1) == path.size() - 1) {
+        path = Trimmed(path.substr(1, path.size() - 2));
+    }
+    // The forms the service control manager and the session manager write: an NT path of a drive, the
+    // Windows folder by its NT name, and a driver's image relative to the Windows folder.
+    if (path.rfind(L"\\??\\", 0) == 0) {
+        return path.substr(4);
+    }
+    if (StartsWithIgnoringCase(path, L"\\SystemRoot\\")) {
+        return MakePath(QueryWindowsDirectory(), path.substr(12));
+    }
+    if (StartsWithIgnoringCase(path, L"System32\\")) {
+        return MakePath(QueryWindowsDirectory(), path);
+    }
+    return path;
+}
+
+std::wstring CommandProgram(const std::wstring& command)
+{
+    const std::wstring text = Trimmed(command);
+    if (!text.empty() && text.front() == L'"') {
+        return RecordedPath(text.substr(1, text.find(L'"', 1) - 1), false);
+    }
+    constexpr wchar_t kExtension[] = L".exe";
+    constexpr size_t kExtensionLength = 4;
+    for (size_t at = 0; at + kExtensionLength <= text.size(); ++at) {
+        const size_t end = at + kExtensionLength;
+        if (EqualIgnoringCase(text.c_str() + at, kExtension, kExtensionLength) &&
+            (end == text.size() || text[end] == L' ' || text[end] == L'\t')) {
+            return RecordedPath(text.substr(0, end), false);
+        }
+    }
+    return RecordedPath(text, false);
 }
 
 bool PathExists(const std::wstring& path)

@@ -8,6 +8,7 @@
 #include <userenv.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -16,6 +17,7 @@ constexpr wchar_t kShellFoldersKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVe
 constexpr wchar_t kCurrentVersionKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
 constexpr wchar_t kProfileListKey[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr wchar_t kUserProfileVariable[] = L"%USERPROFILE%";
+constexpr wchar_t kProfileImagePath[] = L"ProfileImagePath";
 constexpr int kNoCsidl = 255;
 
 struct FolderEntry {
@@ -129,8 +131,9 @@ std::wstring GetSpecialFolder(SpecialFolder member, const std::wstring& userSid)
 void ExpandUserProfile(std::wstring& path, const std::wstring& userSid)
 {
     Win32Registry registry;
-    std::wstring profile;
-    if (!registry.GetString(std::wstring(kProfileListKey) + L"\\" + userSid, L"ProfileImagePath", profile)) {
+    const std::wstring profile =
+        ReadRecordedPath(registry, std::wstring(kProfileListKey) + L"\\" + userSid, kProfileImagePath);
+    if (profile.empty()) {
         path.clear();
         return;
     }
@@ -210,4 +213,65 @@ std::wstring QueryProfilesDirectory()
         }
         capacity = size + 1;
     }
+}
+
+std::wstring ReadRecordedPath(Win32Registry& registry, const std::wstring& keyPath, const std::wstring& valueName)
+{
+    const DWORD type = registry.GetValueType(keyPath, valueName);
+    std::wstring text;
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || !registry.GetString(keyPath, valueName, text)) {
+        return {};
+    }
+    return RecordedPath(text, type == REG_EXPAND_SZ);
+}
+
+std::vector<UserProfile> ListUserProfiles()
+{
+    Win32Registry registry;
+    std::vector<std::wstring> sids;
+    registry.GetSubKeys(std::wstring(kProfileListKey), sids);
+    std::vector<UserProfile> profiles;
+    for (const std::wstring& sid : sids) {
+        std::wstring path = ReadRecordedPath(registry, std::wstring(kProfileListKey) + L"\\" + sid, kProfileImagePath);
+        // "All Users" and the like are links to shared folders; a user can fill their targets.
+        const DWORD attributes =
+            path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(LiteralPath(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+            (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+            profiles.push_back({sid, std::move(path)});
+        }
+    }
+    return profiles;
+}
+
+std::vector<std::wstring> ListKnownFolders()
+{
+    std::vector<std::wstring> folders = {QueryWindowsDirectory(), QuerySystemDirectory(), QueryProfilesDirectory()};
+    for (int member = static_cast<int>(SpecialFolder::CommonAppData);
+         member <= static_cast<int>(SpecialFolder::ProgramFilesX86); ++member) {
+        folders.push_back(GetSpecialFolder(static_cast<SpecialFolder>(member), std::wstring()));
+    }
+    Win32Registry registry;
+    for (const wchar_t* value : {L"CommonFilesDir", L"CommonFilesDir (x86)", L"CommonW6432Dir"}) {
+        folders.push_back(ReadRecordedPath(registry, kCurrentVersionKey, value));
+    }
+    for (const wchar_t* value : {L"Public", L"Default", L"ProgramData"}) {
+        folders.push_back(ReadRecordedPath(registry, kProfileListKey, value));
+    }
+    for (const UserProfile& profile : ListUserProfiles()) {
+        folders.push_back(profile.path);
+        for (int member = static_cast<int>(SpecialFolder::AppData);
+             member <= static_cast<int>(SpecialFolder::UserProfile); ++member) {
+            folders.push_back(GetSpecialFolder(static_cast<SpecialFolder>(member), profile.sid));
+        }
+    }
+    std::vector<std::wstring> known;
+    for (std::wstring& folder : folders) {
+        const bool seen = std::any_of(known.begin(), known.end(),
+                                      [&folder](const std::wstring& other) { return IsSamePath(folder, other); });
+        if (!folder.empty() && !seen) {
+            known.push_back(std::move(folder));
+        }
+    }
+    return known;
 }

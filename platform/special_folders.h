@@ -1,6 +1,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+class Win32Registry;
 
 // Well-known folders: registry first, shell second; per-user resolution by SID.
 enum class SpecialFolder : int {
@@ -35,3 +38,18 @@ std::wstring QueryWindowsDirectory();
 std::wstring QuerySystemDirectory();
 std::wstring QueryTempDirectory();
 std::wstring QueryProfilesDirectory();
+
+// A path value as Windows reads it (RecordedPath): expanded when the value is REG_EXPAND_SZ. Empty when the value
+// is missing or not a string.
+std::wstring ReadRecordedPath(Win32Registry& registry, const std::wstring& keyPath, const std::wstring& valueName);
+
+struct UserProfile {
+    std::wstring sid;
+    std::wstring path;
+};
+// The machine's user profiles as the profile list records them (ProfileImagePath of each SID). A profile folder
+// that is missing or is a link is left out: nothing is ever looked for through it.
+std::vector<UserProfile> ListUserProfiles();
+// Every known folder of the machine (the members above, Common Files in both views, the profiles folder, the
+// public and default profiles) and of every profile whose hive is loaded, each once.
+std::vector<std::wstring> ListKnownFolders();

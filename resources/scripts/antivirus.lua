@@ -11,6 +11,7 @@ local ANTIVIRUS = {
     upgradeCodes = {"{B914F18A-3858-47D3-A1F8-33182F2BAE02}"},
     productCodes = {"{80E10E05-064B-40E9-9C14-DE7F20FA43A7}", "{75AB264A-F2E1-4BDB-A7C8-EF1046F751F1}"},
     programs = {"nvavtray.exe"},
+    programFiles = {"nvavsvc.exe", "nvavengine.dll", "defs\\main.nvd"},
     services = {"NvAvSvc"},
     folders = {
         {SpecialPath_CommonProgramFiles, "Norvane\\Antivirus"},

@@ -13,6 +13,7 @@ local ENDPOINT_AGENT = {
     productCodes = {"{FFE8AB29-D8E4-4C1B-A8EB-4D3F58A209DF}"},
     uninstaller = {"uninstall.exe", "/quiet"},
     programs = {"nveptray.exe"},
+    programFiles = {"nvepagent.exe", "policy\\agent.cfg", "drivers\\nvepsp.sys"},
     services = {"NvEpAgent"},
     drivers = {"nvepsp"},
     folders = {

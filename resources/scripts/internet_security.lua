@@ -14,6 +14,7 @@ local INTERNET_SECURITY = {
     upgradeCodes = {"{B7EA428C-DF9C-4CE0-8997-6721D61922EA}"},
     productCodes = {"{852B17CB-D8D6-4CDE-B7AC-6881140A4B7D}"},
     programs = {"nvistray.exe"},
+    programFiles = {"nvissvc.exe", "nviswebguard.exe", "nvisshext.dll", "nvisbrowser32.dll"},
     services = {"NvIsWebGuard", "NvIsSvc"},
     folders = {
         {SpecialPath_CommonProgramFiles, "Norvane\\Internet Security"},

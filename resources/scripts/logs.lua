@@ -69,10 +69,11 @@ local function RemoveServiceProfileLogs(windows)
     end
 end
 
-local function RemoveUserProfileLogs(profiles)
-    Log.Debug("User profiles: " .. profiles)
-    for _, user in ipairs(FileSystem.ListDirectory(profiles, ListDir_Directories)) do
-        local appData = profiles .. "\\" .. user .. "\\AppData"
+-- Profiles come from the profile list, never from listing the profiles folder: that holds links to shared
+-- folders ("All Users") that users can fill.
+local function RemoveUserProfileLogs()
+    for _, profile in ipairs(FileSystem.GetUserProfiles()) do
+        local appData = profile .. "\\AppData"
         Log.Debug("AppData: " .. appData)
         FileSystem.RemoveRecursive(appData .. "\\Local\\Norvane\\Log")
         FileSystem.RemoveRecursive(appData .. "\\LocalLow\\Norvane\\Log")
@@ -95,10 +96,7 @@ function CleanupProduct()
     if windows ~= "" then
         RemoveServiceProfileLogs(windows)
     end
-    local profiles = FileSystem.GetSpecialPath(SpecialPath_UserProfiles)
-    if profiles ~= "" then
-        RemoveUserProfileLogs(profiles)
-    end
+    RemoveUserProfileLogs()
     if windows ~= "" then
         RemoveLegacyInstallerLogs(windows)
     end

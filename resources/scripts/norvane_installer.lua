@@ -78,11 +78,40 @@ end
 function installer.RecordedFolders(product)
     local folders = {}
     for _, packed in ipairs(installer.FindProducts(product)) do
-        folders[#folders + 1] = Reg.GetString(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\InstallProperties",
+        folders[#folders + 1] = Reg.GetPath(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\InstallProperties",
             "InstallLocation", KEY_WOW64_64KEY)
     end
     for _, entry in ipairs(installer.FindUninstallEntries(product)) do
-        folders[#folders + 1] = Reg.GetString(HKLM, entry[1], "InstallLocation", entry[2])
+        folders[#folders + 1] = Reg.GetPath(HKLM, entry[1], "InstallLocation", entry[2])
+    end
+    return folders
+end
+
+-- The folders that the registrations of every other product record: InstallLocation of the Windows
+-- Installer products and the Programs and Features entries (both views) that are not the product's.
+function installer.FoldersOfOtherProducts(product)
+    local ownProducts, ownEntries, folders = {}, {}, {}
+    for _, packed in ipairs(installer.FindProducts(product)) do
+        ownProducts[packed] = true
+        for _, view in ipairs(registry.VIEWS) do
+            ownEntries[view .. "|" .. installer.UnpackGuid(packed):upper()] = true
+        end
+    end
+    for _, entry in ipairs(installer.FindUninstallEntries(product)) do
+        ownEntries[entry[2] .. "|" .. entry[1]:match("[^\\]+$"):upper()] = true
+    end
+    for _, packed in ipairs(Reg.GetSubKeys(HKLM, MACHINE_PRODUCTS, KEY_WOW64_64KEY)) do
+        if not ownProducts[packed] then
+            folders[#folders + 1] = Reg.GetPath(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\InstallProperties",
+                "InstallLocation", KEY_WOW64_64KEY)
+        end
+    end
+    for _, view in ipairs(registry.VIEWS) do
+        for _, entry in ipairs(Reg.GetSubKeys(HKLM, UNINSTALL_KEY, view)) do
+            if not ownEntries[view .. "|" .. entry:upper()] then
+                folders[#folders + 1] = Reg.GetPath(HKLM, UNINSTALL_KEY .. "\\" .. entry, "InstallLocation", view)
+            end
+        end
     end
     return folders
 end
@@ -166,23 +195,57 @@ local function InstallerFolder()
     return windows ~= "" and (windows .. "\\Installer") or nil
 end
 
--- Cached packages in the Windows Installer folder that carry one of the product codes (as text in the
--- package's string pool). Looked for only when a registration has lost its LocalPackage value, as an
--- interrupted uninstallation leaves it.
-local function FindUnrecordedPackages(productCodes)
-    local found, folder = {}, InstallerFolder()
-    if not folder or #productCodes == 0 then
-        return found
+local USER_DATA = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData"
+
+-- The file names (in lower case) of the cached packages that a registration other than the product's names:
+-- the LocalPackage of every user's products and patches. Such a package is never deleted.
+local function PackagesOfOthers(ownPacked, folder)
+    local named = {}
+    local function Add(path)
+        local parent, name = table.unpack(FileSystem.SplitPath(path))
+        if name ~= "" and files.IsSamePath(parent, folder) then
+            named[name:lower()] = true
+        end
     end
-    for _, name in ipairs(FileSystem.ListDirectory(folder, ListDir_Files)) do
-        if name:lower():match("%.msi$") then
-            local bytes = FileSystem.ReadFile(folder .. "\\" .. name, 64 << 20)
-            for _, code in ipairs(productCodes) do
-                if bytes:find(code, 1, true) then
-                    found[#found + 1] = folder .. "\\" .. name
-                    break
-                end
+    for _, sid in ipairs(Reg.GetSubKeys(HKLM, USER_DATA, KEY_WOW64_64KEY)) do
+        local products = USER_DATA .. "\\" .. sid .. "\\Products"
+        for _, packed in ipairs(Reg.GetSubKeys(HKLM, products, KEY_WOW64_64KEY)) do
+            if not ownPacked[packed] then
+                Add(Reg.GetPath(HKLM, products .. "\\" .. packed .. "\\InstallProperties", "LocalPackage", KEY_WOW64_64KEY))
             end
+        end
+        local patches = USER_DATA .. "\\" .. sid .. "\\Patches"
+        for _, packed in ipairs(Reg.GetSubKeys(HKLM, patches, KEY_WOW64_64KEY)) do
+            Add(Reg.GetPath(HKLM, patches .. "\\" .. packed, "LocalPackage", KEY_WOW64_64KEY))
+        end
+    end
+    return named
+end
+
+-- A cached package is the product's when it lies in the Windows Installer folder, the ProductCode of its
+-- Property table is one of the codes, and no other registration names it.
+local function IsProductPackage(path, codes, folder, others)
+    local parent, name = table.unpack(FileSystem.SplitPath(path))
+    if name == "" or not files.IsSamePath(parent, folder) or others[name:lower()] or not FileSystem.IsFile(path) then
+        return false
+    end
+    local code = Msi.GetPackageProductCode(path):upper()
+    for _, wanted in ipairs(codes) do
+        if code == wanted:upper() then
+            return true
+        end
+    end
+    return false
+end
+
+-- The product's cached packages in the Windows Installer folder that no registration names any more (an
+-- interrupted uninstallation drops the registration's LocalPackage), found by their product code.
+local function FindUnrecordedPackages(productCodes, folder, others)
+    local found = {}
+    for _, name in ipairs(#productCodes > 0 and FileSystem.ListDirectory(folder, ListDir_Files) or {}) do
+        local path = folder .. "\\" .. name
+        if name:lower():match("%.msi$") and IsProductPackage(path, productCodes, folder, others) then
+            found[#found + 1] = path
         end
     end
     return found
@@ -202,15 +265,14 @@ end
 -- The setup bundle's own copy in the package cache ("...\\Package Cache\\{bundle id}\\setup.exe") that a
 -- Programs and Features entry names.
 local function BundleCacheFolder(entry)
-    local cached = Reg.GetString(HKLM, entry[1], "BundleCachePath", entry[2])
+    local cached = Reg.GetPath(HKLM, entry[1], "BundleCachePath", entry[2])
     local commonAppData = FileSystem.GetSpecialPath(SpecialPath_CommonAppData)
-    local folder = cached:match("^(.+)\\[^\\]+$")
-    if not folder or commonAppData == "" then
+    local folder = FileSystem.SplitPath(cached)[1]
+    if folder == "" or commonAppData == "" then
         return nil
     end
-    local cache = (commonAppData .. "\\Package Cache\\"):lower()
-    local rest = folder:lower():sub(#cache + 1)
-    if folder:lower():sub(1, #cache) == cache and rest:match("^{[%x%-]+}$") then
+    local parent, name = table.unpack(FileSystem.SplitPath(folder))
+    if files.IsSamePath(parent, commonAppData .. "\\Package Cache") and name:match("^{[%x%-]+}$") then
         return folder
     end
     return nil
@@ -227,15 +289,24 @@ function installer.FindLeftovers(product)
             codes[#codes + 1] = code:upper()
         end
     end
-    local unrecorded = false
-    for _, packed in ipairs(installer.FindProducts(product)) do
-        AddCode(installer.UnpackGuid(packed))
-        local package = Reg.GetString(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\InstallProperties", "LocalPackage",
+    local unrecorded, ownPacked = false, {}
+    local found = installer.FindProducts(product)
+    for _, packed in ipairs(found) do
+        ownPacked[packed] = true
+    end
+    local installerFolder = InstallerFolder()
+    local others = installerFolder and PackagesOfOthers(ownPacked, installerFolder) or {}
+    for _, packed in ipairs(found) do
+        local code = installer.UnpackGuid(packed)
+        AddCode(code)
+        local package = Reg.GetPath(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\InstallProperties", "LocalPackage",
             KEY_WOW64_64KEY)
-        if package ~= "" then
-            packages[#packages + 1] = package
-        else
+        if package == "" then
             unrecorded = true
+        elseif installerFolder and IsProductPackage(package, {code}, installerFolder, others) then
+            packages[#packages + 1] = package
+        elseif FileSystem.Exists(package) then
+            Log.Warning("Not the cached package of product " .. code .. ": " .. package)
         end
     end
     for _, code in ipairs(product.productCodes or {}) do
@@ -249,8 +320,8 @@ function installer.FindLeftovers(product)
             folders[#folders + 1] = bundle
         end
     end
-    if unrecorded then
-        for _, package in ipairs(FindUnrecordedPackages(codes)) do
+    if unrecorded and installerFolder then
+        for _, package in ipairs(FindUnrecordedPackages(codes, installerFolder, others)) do
             packages[#packages + 1] = package
         end
     end

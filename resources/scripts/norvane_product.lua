@@ -6,7 +6,9 @@
 --   upgradeCodes              Windows Installer upgrade codes of the product line
 --   productCodes              product codes of released builds, for registrations that lost their upgrade code
 --   uninstaller               optional {file name, arguments}: the product's own uninstaller in its program
---                             folder, run before Windows Installer
+--                             folder, run before Windows Installer when the product was found
+--   programFiles              the other files it installs in its program folder, relative to it: in a folder
+--                             the product may not own alone, only these, its programs and its uninstaller go
 --   programs                  its user-mode programs (tray, user interface) in its program folder, ended by
 --                             full path before anything else: they hold files open and would restart services
 --   services, drivers         service names, kernel-driver service names (also their safe-mode entries, class
@@ -14,7 +16,8 @@
 --   devices                   {manufacturer, hardware id} of the devices of its driver packages
 --   folders, files            default locations {special folder, path below it}; the folders the machine
 --                             records for the product (its keys' InstallDir, its Installer registrations' and
---                             Programs and Features entries' InstallLocation, its services' programs) come first
+--                             Programs and Features entries' InstallLocation, its services' programs) come first,
+--                             each checked by the refused-folder rule of norvane_files
 --   keys, values              HKLM key paths, {key path, value name}, both removed in both registry views
 --   userKeys, userFolders     paths below each loaded user hive, and below AppData\Local and AppData\Roaming of
 --                             every profile
@@ -43,13 +46,34 @@ local function OwnKeys(p)
     return keys
 end
 
--- Where the product lives, read from every place the machine records it, the fixed defaults last.
+-- The folders that other products record as their own: their registrations' install folders and the
+-- install folders in the vendor's keys of the other product lines.
+local function FoldersOfOtherProducts(p)
+    local folders, own = installer.FoldersOfOtherProducts(p), registry.Set(OwnKeys(p), string.lower)
+    for _, view in ipairs(registry.VIEWS) do
+        for _, name in ipairs(Reg.GetSubKeys(HKLM, OWN_KEY_PREFIX:sub(1, -2), view)) do
+            local key = OWN_KEY_PREFIX .. name
+            if not own[key:lower()] then
+                for _, value in ipairs({"InstallDir", "InstallLocation"}) do
+                    folders[#folders + 1] = Reg.GetPath(HKLM, key, value, view)
+                end
+            end
+        end
+    end
+    return folders
+end
+
+-- Where the product lives, read from every place the machine records it, the fixed defaults last. Each
+-- recorded folder passes the rule of norvane_files first.
 local function Locate(p)
-    local found = {}
+    local found = files.NewFolderList(p, function()
+        return FoldersOfOtherProducts(p)
+    end)
     for _, key in ipairs(OwnKeys(p)) do
         for _, view in ipairs(registry.VIEWS) do
             for _, value in ipairs({"InstallDir", "InstallLocation"}) do
-                files.AddFolder(found, Reg.GetString(HKLM, key, value, view), "HKLM\\" .. key .. "\\" .. value)
+                files.AddFolder(found, Reg.GetPath(HKLM, key, value, view),
+                    "HKLM\\" .. key .. "\\" .. value .. " (" .. registry.ViewName(view) .. ")")
             end
         end
     end
@@ -57,8 +81,8 @@ local function Locate(p)
         files.AddFolder(found, folder, "Windows Installer")
     end
     for _, service in ipairs(p.services or {}) do
-        files.AddFolder(found, files.ProgramFolder(Reg.GetString(HKLM, SERVICES_KEY .. service, "ImagePath")),
-            "service " .. service)
+        local program = FileSystem.GetCommandProgram(Reg.GetPath(HKLM, SERVICES_KEY .. service, "ImagePath"))
+        files.AddFolder(found, FileSystem.SplitPath(program)[1], "service " .. service .. " (" .. program .. ")")
     end
     for _, folder in ipairs(files.ResolveAll(p.folders)) do
         files.AddFolder(found, folder, "default")
@@ -103,10 +127,10 @@ local function FindTrace(p)
             return "key HKLM\\" .. key .. " (" .. registry.ViewName(view) .. ")"
         end
     end
-    local folders = Locate(p)
+    local owned = files.Owned(Locate(p))
     local checks = {
         function()
-            return First(files.ExistingPaths(folders), function(path) return "folder " .. path end) or
+            return First(files.ExistingPaths(owned), function(path) return "folder or file " .. path end) or
                        First(files.ExistingPaths(files.ResolveAll(p.files)), function(path) return "file " .. path end)
         end,
         function()
@@ -127,7 +151,7 @@ local function FindTrace(p)
             end
         end,
         function()
-            return First(registry.FindRunValues(p.runValues, folders), function(value)
+            return First(registry.FindRunValues(p.runValues, owned), function(value)
                 return "logon entry " .. value[3]
             end)
         end,
@@ -145,7 +169,7 @@ local function FindTrace(p)
             end)
         end,
         function()
-            return First(system.FindFirewallRules(folders, p.services or {}), function(rule)
+            return First(system.FindFirewallRules(owned, p.services or {}), function(rule)
                 return "firewall rule " .. rule[3]
             end)
         end,
@@ -169,8 +193,10 @@ local function FindTrace(p)
     return nil
 end
 
+-- Remembers the answer: the clean-up runs the product's own uninstaller only for a product that was found.
 function product.Detect(p)
     local trace = FindTrace(p)
+    p.detected = trace ~= nil
     if trace then
         Log.Info(p.id .. ": found " .. trace)
         return true
@@ -196,11 +222,13 @@ local function ToolLogFolder()
 end
 
 -- The product's own uninstaller from its program folder, then Windows Installer. Either may fail on a broken
--- installation; the forced steps after them remove what they leave, so their failures are warnings.
+-- installation; the forced steps after them remove what they leave, so their failures are warnings. The
+-- uninstaller is started only for a product that was found, and is never looked for where users can write
+-- (the common application data, the profiles): a program planted there would run with the tool's rights.
 local function RunUninstallers(p, run)
-    if p.uninstaller then
+    if p.uninstaller and p.detected then
         local program, present
-        for _, folder in ipairs(run.folders) do
+        for _, folder in ipairs(files.ProgramFolders(run.found)) do
             present = present or FileSystem.IsDirectory(folder)
             if FileSystem.IsFile(folder .. "\\" .. p.uninstaller[1]) then
                 program = folder .. "\\" .. p.uninstaller[1]
@@ -214,6 +242,8 @@ local function RunUninstallers(p, run)
         elseif present then
             Log.Warning(p.id .. ": the product's uninstaller is missing: " .. p.uninstaller[1])
         end
+    elseif p.uninstaller then
+        Log.Info(p.id .. ": not found, so its own uninstaller is not run")
     end
     installer.Uninstall(p, ToolLogFolder())
     return {}
@@ -228,7 +258,7 @@ end
 
 local STEPS = {
     {"end programs", function(p, run)
-        system.EndPrograms(p.programs, run.folders)
+        system.EndPrograms(p.programs, run.found.all)
         return {}
     end},
     {"run uninstallers", RunUninstallers},
@@ -236,7 +266,7 @@ local STEPS = {
         return system.RemoveServices(p.services or {}, p.id)
     end},
     {"end remaining processes", function(_, run)
-        system.EndProcessesInFolders(run.folders)
+        system.EndProcessesInFolders(run.owned)
         return {}
     end},
     {"remove drivers", function(p)
@@ -252,8 +282,8 @@ local STEPS = {
     {"remove Windows Installer registrations", installer.RemoveRegistrations},
     {"remove system integration", function(p, run)
         local leftovers = system.RemoveTasks(system.FindTasks(p.tasks))
-        Append(leftovers, registry.DeleteFoundValues(system.FindFirewallRules(run.folders, p.services or {})))
-        return Append(leftovers, registry.DeleteFoundValues(registry.FindRunValues(p.runValues, run.folders)))
+        Append(leftovers, registry.DeleteFoundValues(system.FindFirewallRules(run.owned, p.services or {})))
+        return Append(leftovers, registry.DeleteFoundValues(registry.FindRunValues(p.runValues, run.owned)))
     end},
     {"remove per-user parts", function(p)
         local userFolders = files.UserFolders(p.userFolders)
@@ -263,7 +293,8 @@ local STEPS = {
         return leftovers
     end},
     {"remove files", function(p, run)
-        local leftovers = Append(files.RemoveFolders(run.folders), files.RemoveFiles(files.ResolveAll(p.files)))
+        local leftovers = Append(files.RemoveFolders(run.found.own), files.RemoveFromDoubtful(run.found))
+        Append(leftovers, files.RemoveFiles(files.ResolveAll(p.files)))
         files.RemoveEmptyVendorFolders()
         run.foldersLeft = #leftovers > 0
         return leftovers
@@ -291,8 +322,9 @@ local STEPS = {
 -- found once, before any step removes what records them.
 function product.Cleanup(p)
     Log.Info(p.id .. ": clean-up started")
-    local run = {folders = Locate(p)}
-    Log.Info(p.id .. ": folders: " .. table.concat(run.folders, "; "))
+    local found = Locate(p)
+    local run = {found = found, owned = files.Owned(found)}
+    Log.Info(p.id .. ": folders: " .. table.concat(found.all, "; "))
     local failed = false
     for index, step in ipairs(STEPS) do
         local name = ("step %d/%d, %s"):format(index, #STEPS, step[1])

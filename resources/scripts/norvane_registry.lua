@@ -1,6 +1,8 @@
 -- Registry traces of the product lines. Every product writes to both registry views (its 64-bit services and
 -- its 32-bit components), so each key and value is looked for and removed in both.
 
+local files = require("norvane_files")
+
 local registry = {}
 
 registry.VIEWS = {KEY_WOW64_64KEY, KEY_WOW64_32KEY}
@@ -144,21 +146,6 @@ function registry.DeleteUserKeys(keys)
     return leftovers
 end
 
-local function Lower(text)
-    return text:lower()
-end
-
--- True when the text names a path inside one of the folders (compared without case, whole folder names).
-function registry.NamesFolder(text, folders)
-    local lowered = Lower(text)
-    for _, folder in ipairs(folders) do
-        if lowered:find(Lower(folder) .. "\\", 1, true) then
-            return true
-        end
-    end
-    return false
-end
-
 -- Every Run key the product may have written to: HKLM in both views and each loaded user hive, as
 -- {root, path, view}.
 local function RunKeys()
@@ -172,13 +159,15 @@ local function RunKeys()
     return keys
 end
 
--- The product's logon entries: Run values with one of its names, or whose command starts a program from its
--- folders. Another program's entry of the same key stays. Each is {root, key, name, view}.
-function registry.FindRunValues(names, folders)
+-- The product's logon entries: Run values with one of its names, or whose command starts a program that lies
+-- in what the product owns (`owned`: folders and files). A folder named only in the arguments decides
+-- nothing: another program's entry of the same key stays. Each is {root, key, name, view}.
+function registry.FindRunValues(names, owned)
     local wanted, found = registry.Set(names), {}
     for _, key in ipairs(RunKeys()) do
         for _, name in ipairs(Reg.GetValueNames(key[1], key[2], key[3])) do
-            if wanted[name] or registry.NamesFolder(Reg.GetString(key[1], key[2], name, key[3]), folders) then
+            if wanted[name] or
+                files.IsInAny(FileSystem.GetCommandProgram(Reg.GetPath(key[1], key[2], name, key[3])), owned) then
                 found[#found + 1] = {key[1], key[2], name, key[3]}
             end
         end

@@ -31,11 +31,16 @@ function system.EndPrograms(names, folders)
     end
 end
 
--- Ends everything started from the product's folders, whatever it is called. Programs are never ended by file
--- name alone: another folder's program may share it.
-function system.EndProcessesInFolders(folders)
-    for _, folder in ipairs(folders) do
-        Process.TerminateAllFromPath(folder)
+-- Ends everything started from what the product owns (its folders, and its known files in folders it may not
+-- own alone), whatever it is called. Programs are never ended by file name alone: another folder's program
+-- may share it.
+function system.EndProcessesInFolders(owned)
+    for _, path in ipairs(owned) do
+        if FileSystem.IsDirectory(path) then
+            Process.TerminateAllFromPath(path)
+        elseif FileSystem.IsFile(path) then
+            Process.TerminateByPath(path)
+        end
     end
 end
 
@@ -169,44 +174,21 @@ function system.RemoveClassFilters(found)
     return leftovers
 end
 
--- The text of a driver package description: UTF-16 (with its byte-order mark) or ANSI, reduced to what the
--- match below needs.
-local function InfText(bytes)
-    if bytes:sub(1, 2) == "\xFF\xFE" then
-        return (bytes:sub(3):gsub("(.)\0", "%1"))
-    end
-    return bytes
-end
-
--- The [Version] section's provider of a driver package description, with a %string% resolved from [Strings].
-local function InfProvider(text)
-    local section, provider, strings = nil, nil, {}
-    for line in text:gmatch("[^\r\n]+") do
-        line = line:gsub(";.*$", "")
-        local name = line:match("^%s*%[%s*(.-)%s*%]")
-        if name then
-            section = name:lower()
-        else
-            local key, value = line:match("^%s*([^=]-)%s*=%s*(.-)%s*$")
-            if key and section == "version" and key:lower() == "provider" then
-                provider = value
-            elseif key and section == "strings" then
-                strings[key:lower()] = value:match('^"(.*)"$') or value
-            end
+-- True when the driver package (as setupapi reads it) installs one of the drivers: a service its install
+-- sections add, or a file they copy, named exactly after the driver.
+local function InstallsDriver(package, drivers)
+    local services, copied = registry.Set(package.services, string.lower), registry.Set(package.files, string.lower)
+    for _, driver in ipairs(drivers) do
+        if services[driver:lower()] or copied[(driver .. ".sys"):lower()] then
+            return true
         end
     end
-    if provider then
-        local token = provider:match("^%%(.-)%%$")
-        if token then
-            provider = strings[token:lower()]
-        end
-    end
-    return provider
+    return false
 end
 
 -- The product's driver packages in the Windows driver folder: "oem<n>.inf" files whose provider is the
--- publisher and which install one of the product's drivers ("<driver>.sys"). Another vendor's package, or
--- another Norvane product's, stays.
+-- publisher and which install one of the product's drivers. Another vendor's package, another Norvane
+-- product's, or one that only mentions the driver stays.
 function system.FindDriverPackages(drivers, publisher)
     local found = {}
     local windows = FileSystem.GetSpecialPath(SpecialPath_Windows)
@@ -217,15 +199,9 @@ function system.FindDriverPackages(drivers, publisher)
     for _, name in ipairs(FileSystem.ListDirectory(infFolder, ListDir_Files)) do
         if name:lower():match("^oem%d+%.inf$") then
             local path = infFolder .. "\\" .. name
-            local text = InfText(FileSystem.ReadFile(path, 4 << 20))
-            if InfProvider(text) == publisher then
-                local lowered = text:lower()
-                for _, driver in ipairs(drivers) do
-                    if lowered:find("%f[%w_]" .. driver:lower() .. "%.sys%f[^%w_]") then
-                        found[#found + 1] = path
-                        break
-                    end
-                end
+            local package = Win32Driver.GetDriverPackage(path)
+            if package and package.provider == publisher and InstallsDriver(package, drivers) then
+                found[#found + 1] = path
             end
         end
     end
@@ -255,22 +231,15 @@ local function RuleField(rule, name)
     return rule:match("|" .. name .. "=([^|]*)") or ""
 end
 
--- Firewall rules let one program through; the product's rules name a program in its folders or one of its
--- services. Rule paths may begin with an environment variable of the program folders.
-function system.FindFirewallRules(folders, services)
+-- Firewall rules let one program through; the product's rules name a program that lies in what the product
+-- owns (`owned`: folders and files) or one of its services. Rule paths may begin with an environment variable,
+-- which the firewall expands.
+function system.FindFirewallRules(owned, services)
     local found, serviceNames = {}, registry.Set(services, string.lower)
-    local variables = {
-        ["%programfiles%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFiles),
-        ["%programfiles(x86)%"] = FileSystem.GetSpecialPath(SpecialPath_CommonProgramFilesX86),
-        ["%programdata%"] = FileSystem.GetSpecialPath(SpecialPath_CommonAppData),
-        ["%systemroot%"] = FileSystem.GetSpecialPath(SpecialPath_Windows),
-    }
     for _, name in ipairs(Reg.GetValueNames(HKLM, FIREWALL_RULES)) do
         local rule = Reg.GetString(HKLM, FIREWALL_RULES, name)
-        local app = RuleField(rule, "App"):gsub("^(%%[^%%]+%%)", function(variable)
-            return variables[variable:lower()]
-        end)
-        if (app ~= "" and registry.NamesFolder(app, folders)) or serviceNames[RuleField(rule, "Svc"):lower()] then
+        local app = FileSystem.ExpandPath(RuleField(rule, "App"))
+        if (app ~= "" and files.IsInAny(app, owned)) or serviceNames[RuleField(rule, "Svc"):lower()] then
             found[#found + 1] = {HKLM, FIREWALL_RULES, name, nil}
         end
     end

@@ -11,6 +11,7 @@ local SECURE_VPN = {
     upgradeCodes = {"{DBEE4EDD-6A82-4A9F-8185-9335F44F5BAB}"},
     productCodes = {"{240D1D8B-0367-4A41-9C32-F6FC6802E91D}"},
     programs = {"nvvpntray.exe"},
+    programFiles = {"nvvpnsvc.exe", "driver\\nvvpnadp.sys", "drivers\\nvvpnadp.sys"},
     services = {"NvVpnSvc"},
     drivers = {"nvvpnadp"},
     devices = {{"Norvane", "nvvpn_adapter"}},

@@ -40,7 +40,7 @@ T.Case("constants", function()
     for _ in pairs(FileSystem) do
         count = count + 1
     end
-    T.Eq(count, 17, "functions in FileSystem")
+    T.Eq(count, 22, "functions in FileSystem")
 end)
 
 T.Case("GetSpecialPath resolves each kind", function()
@@ -279,6 +279,25 @@ T.Case("ReadFile returns the bytes of small regular files only", function()
     T.True(FileSystem.IsFile(folder .. "\\package.bin"), "the file stays")
 end)
 
+-- The profile list decides what a profile is: a profile folder that is missing is not one.
+T.Case("GetUserProfiles and GetKnownFolders", function()
+    local profiles = FileSystem.GetUserProfiles()
+    T.True(#profiles > 0, "the prefix's user has a profile")
+    for _, profile in ipairs(profiles) do
+        T.True(FileSystem.IsDirectory(profile), "profile " .. profile)
+        T.True(profile:find("%%") == nil, "expanded " .. profile)
+    end
+    local known = FileSystem.GetKnownFolders()
+    for _, kind in ipairs({ SpecialPath_CommonAppData, SpecialPath_CommonProgramFiles, SpecialPath_Windows,
+        SpecialPath_UserProfiles }) do
+        local wanted, listed = FileSystem.GetSpecialPath(kind), false
+        for _, folder in ipairs(known) do
+            listed = listed or FileSystem.IsInFolder(folder, wanted) and FileSystem.IsInFolder(wanted, folder)
+        end
+        T.True(listed, "known folder " .. wanted)
+    end
+end)
+
 T.Case("arguments of a wrong type raise", function()
     local path = root
     local cases = {
@@ -305,6 +324,8 @@ T.Case("arguments of a wrong type raise", function()
         { function() FileSystem.ListDirectory({}) end, "bad argument #1 .-string expected, got table" },
         { function() FileSystem.ReadFile({}) end, "bad argument #1 .-string expected, got table" },
         { function() FileSystem.ReadFile(path, "all") end, "bad argument #2 .-number expected, got string" },
+        { function() FileSystem.IsInFolder(path) end, "bad argument #2 .-string expected, got no value" },
+        { function() FileSystem.GetCommandProgram({}) end, "bad argument #1 .-string expected, got table" },
     }
     for i, c in ipairs(cases) do
         T.Raises(c[1], c[2], "case " .. i)

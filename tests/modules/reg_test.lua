@@ -38,7 +38,7 @@ T.Case("constants and functions", function()
     for _ in pairs(Reg) do
         count = count + 1
     end
-    T.Eq(count, 14, "functions in Reg")
+    T.Eq(count, 15, "functions in Reg")
 end)
 
 T.Case("roots", function()
@@ -118,6 +118,31 @@ T.Case("GetString and SetString", function()
     mark = T.LogMark()
     T.False(Reg.SetString("x", HKLM, key .. "\\Missing", "Value"), "SetString on a missing key")
     T.Contains(T.LogSince(mark), "*E: RegOps::SetString: Failed to write '" .. key .. "\\Missing:Value': 1", "log")
+end)
+
+-- Recorded paths as Windows reads them: only REG_EXPAND_SZ is expanded; quotes and NT forms are resolved.
+T.Case("GetPath", function()
+    local key = Key({
+        { "Expand", REG_EXPAND_SZ, T.Wide("%SystemDrive%\\Apps\\Antivirus") },
+        { "Plain", REG_SZ, T.Wide("%SystemDrive%\\Apps") },
+        { "Quoted", REG_SZ, T.Wide('"C:\\Program Files\\Norvane\\"') },
+        { "Nt", REG_SZ, T.Wide("\\??\\C:\\Norvane") },
+        { "Number", REG_DWORD, Dword(3) },
+    }, KEY_WOW64_32KEY)
+    local drive = FileSystem.ExpandPath("%SystemDrive%")
+    T.True(drive:match("^%a:$") ~= nil, "the system drive " .. drive)
+    local reads = {
+        { "Expand", drive .. "\\Apps\\Antivirus" },
+        { "Plain", "%SystemDrive%\\Apps" },
+        { "Quoted", "C:\\Program Files\\Norvane\\" },
+        { "Nt", "C:\\Norvane" },
+        { "Number", "" },
+        { "Missing", "" },
+    }
+    for _, r in ipairs(reads) do
+        T.Eq(Reg.GetPath(HKLM, key, r[1], KEY_WOW64_32KEY), r[2], "GetPath " .. r[1])
+    end
+    T.Eq(Reg.GetPath(HKLM, key, "Expand", KEY_WOW64_64KEY), "", "the other view")
 end)
 
 T.Case("GetMultiString", function()

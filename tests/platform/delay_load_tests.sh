@@ -68,7 +68,7 @@ no_ordinary_import() { ! grep -qiE "DLL Name: (msi|userenv)\.dll" <<<"$("$objdum
 delay_import_is() { grep -qxF "$2" <<<"$(delay_imports "$1")"; }
 msi_by_ordinals() { # the ordinals of the Msi module's calls, in any order
     [ "$(delay_imports "$1" | sed -n 's/^msi\.dll attributes=1 //p' | tr ' ' '\n' | sort | tr '\n' ' ')" = \
-        "#113 #137 #141 #16 #169 #190 #205 #70 " ]
+        "#113 #118 #137 #141 #159 #16 #160 #169 #190 #205 #32 #70 #8 #92 " ]
 }
 
 nv_check "the tool was built" test -f "$NV_TOOL_EXE"

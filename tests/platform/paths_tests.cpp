@@ -1,4 +1,5 @@
 #include "platform/paths.h"
+#include "platform/special_folders.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,81 @@ TEST(MakePath, JoinsWithExactlyOneSeparator)
     for (const Case& c : cases) {
         EXPECT_EQ(MakePath(c.directory, c.name), c.expected) << c.directory << L" + " << c.name;
     }
+}
+
+// What lies in a folder is decided on whole components without case, after "." and ".." are resolved; a
+// relative path, which depends on the current folder, lies in nothing.
+TEST(IsInFolder, WholeComponentsWithoutCaseAfterMakingLiteral)
+{
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* folder;
+        bool in;
+        bool below;
+    };
+    const Case cases[] = {
+        {L"C:\\Program Files\\Norvane\\Antivirus\\x.exe", L"C:\\Program Files\\Norvane\\Antivirus", true, true},
+        {L"c:\\PROGRAM FILES\\norvane\\antivirus", L"C:\\Program Files\\Norvane\\Antivirus\\", true, false},
+        {L"C:\\Program Files\\Norvane\\AntivirusX\\x.exe", L"C:\\Program Files\\Norvane\\Antivirus", false, false},
+        {L"C:\\Program Files\\Norvane\\Antivirus\\..\\..\\Acme\\x.exe", L"C:\\Program Files\\Norvane", false, false},
+        {L"C:\\Program Files\\Acme\\..\\Norvane\\.\\x.exe", L"C:\\Program Files\\Norvane", true, true},
+        {L"C:/Program Files/Norvane/x.exe", L"C:\\Program Files\\Norvane", true, true},
+        {L"\\\\?\\C:\\Program Files\\Norvane\\x.exe", L"C:\\Program Files\\Norvane", true, true},
+        {L"C:\\Windows", L"C:\\", true, true},
+        {L"D:\\Windows", L"C:\\", false, false},
+        {L"\\\\server\\share\\dir\\x", L"\\\\SERVER\\Share", true, true},
+        {L"Norvane\\x.exe", L"Norvane", false, false},
+        {L"C:\\Norvane", L"", false, false},
+        {L"", L"C:\\", false, false},
+        {L"C:\\Program Files\\Norvane", L"C:\\Program Files\\Norvane\\Antivirus", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(IsInFolder(c.path, c.folder), c.in)
+            << testing::PrintToString(std::wstring(c.path)) << " in " << testing::PrintToString(std::wstring(c.folder));
+        EXPECT_EQ(IsBelowFolder(c.path, c.folder), c.below) << testing::PrintToString(std::wstring(c.path));
+    }
+    EXPECT_TRUE(IsSamePath(L"C:\\A\\b\\", L"c:\\a\\.\\B"));
+    EXPECT_FALSE(IsSamePath(L"C:\\A\\b", L"C:\\A"));
+}
+
+// Command lines are parsed as Windows starts them: a folder named only in the arguments is not the program's.
+TEST(CommandProgram, QuotedOrUpToTheFirstExe)
+{
+    const std::wstring windows = QueryWindowsDirectory();
+    struct Case {
+        std::wstring command;
+        std::wstring program;
+    };
+    const Case cases[] = {
+        {L"\"C:\\Program Files\\Acme\\Backup\\acmebackup.exe\" /exclude \"C:\\Program Files\\Norvane\\Antivirus\\\"",
+         L"C:\\Program Files\\Acme\\Backup\\acmebackup.exe"},
+        {L"C:\\Program Files\\Acme\\acme.exe /x C:\\Program Files\\Norvane\\nv.exe",
+         L"C:\\Program Files\\Acme\\acme.exe"},
+        {L"  C:\\Tools\\run.EXE\t-a", L"C:\\Tools\\run.EXE"},
+        {L"C:\\Tools\\a.exe.bak\\b.exe -x", L"C:\\Tools\\a.exe.bak\\b.exe"},
+        {L"rundll32.exe C:\\Program Files\\Norvane\\x.dll,Run", L"rundll32.exe"},
+        {L"\"\\??\\C:\\Norvane\\svc.exe\" -service", L"C:\\Norvane\\svc.exe"},
+        {L"\\SystemRoot\\System32\\drivers\\nvepsp.sys", MakePath(windows, L"System32\\drivers\\nvepsp.sys")},
+        {L"System32\\drivers\\nvepsp.sys", MakePath(windows, L"System32\\drivers\\nvepsp.sys")},
+        {L"\"C:\\Unclosed\\x.exe -a", L"C:\\Unclosed\\x.exe -a"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CommandProgram(c.command), c.program) << testing::PrintToString(c.command);
+    }
+}
+
+// Recorded paths are expanded only when the value is expandable, as Windows reads them.
+TEST(RecordedPath, ExpandsExpandableValuesAndResolvesNtForms)
+{
+    std::wstring drive = L"%SystemDrive%";
+    ExpandEnvironment(drive);
+    ASSERT_NE(drive, L"%SystemDrive%");
+    EXPECT_EQ(RecordedPath(L"%SystemDrive%\\Apps\\Antivirus", true), drive + L"\\Apps\\Antivirus");
+    EXPECT_EQ(RecordedPath(L"%SystemDrive%\\Apps\\Antivirus", false), L"%SystemDrive%\\Apps\\Antivirus");
+    EXPECT_EQ(RecordedPath(L" \"C:\\Program Files\\Norvane\\\" ", false), L"C:\\Program Files\\Norvane\\");
+    EXPECT_EQ(RecordedPath(L"\\??\\C:\\Norvane", false), L"C:\\Norvane");
+    EXPECT_EQ(RecordedPath(L"\\systemroot\\Temp", false), MakePath(QueryWindowsDirectory(), L"Temp"));
 }
 
 TEST(SplitPath, SplitsAtLastSeparatorOrFails)
