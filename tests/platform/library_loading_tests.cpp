@@ -6,6 +6,7 @@
 
 #include <delayimp.h>
 #include <msi.h>
+#include <msiquery.h>
 
 #include <algorithm>
 #include <cstring>
@@ -341,6 +342,7 @@ TEST(DelayLoadedImports, BindEveryMsiFunctionToItsOrdinal)
     const wchar_t* unknown = L"{6D1B5E0C-3F2A-4C7E-9B1D-2A7F4E8C9D10}";
     wchar_t buffer[64] = {};
     DWORD length = std::size(buffer);
+    MSIHANDLE handle = 0;
     struct Case {
         const char* function;
         std::function<INT_PTR()> call;
@@ -361,6 +363,15 @@ TEST(DelayLoadedImports, BindEveryMsiFunctionToItsOrdinal)
         {"MsiSetInternalUI", [&] { return MsiSetInternalUI(INSTALLUILEVEL_NOCHANGE, nullptr); },
          INSTALLUILEVEL_DEFAULT},
         {"MsiSetExternalUIW", [&] { return reinterpret_cast<INT_PTR>(MsiSetExternalUIW(nullptr, 0, nullptr)); }, 0},
+        {"MsiOpenDatabaseW",
+         [&] { return MsiOpenDatabaseW(L"C:\\no such folder\\x.msi", MSIDBOPEN_READONLY, &handle); },
+         ERROR_FUNCTION_FAILED},
+        {"MsiDatabaseOpenViewW", [&] { return MsiDatabaseOpenViewW(0, L"SELECT `Value` FROM `Property`", &handle); },
+         ERROR_INVALID_HANDLE},
+        {"MsiViewExecute", [&] { return MsiViewExecute(0, 0); }, ERROR_INVALID_HANDLE},
+        {"MsiViewFetch", [&] { return MsiViewFetch(0, &handle); }, ERROR_INVALID_HANDLE},
+        {"MsiRecordGetStringW", [&] { return MsiRecordGetStringW(0, 1, buffer, &length); }, ERROR_INVALID_HANDLE},
+        {"MsiCloseHandle", [&] { return MsiCloseHandle(0x7FFF); }, ERROR_INVALID_HANDLE},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.call(), c.expected) << c.function;
