@@ -41,8 +41,22 @@ plant_program() { # plant_program WINDOWS-PATH: a copy of the recording program
 
 reg_set() { nv_wine reg add "$1" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f ${5:+"$5"} >/dev/null 2>&1; }
 
-user_plants() {
+# What a Windows machine has beside the other vendor's program, and what Wine's prefix lacks: keys that
+# installing the products would otherwise create as their containers (Windows Installer deletes containers it
+# finds empty), and another program in C:\Apps.
+other_software() {
     kit install unrelated >/dev/null
+    reg_set 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Run' Other '"C:\Apps\Other\other.exe"' REG_SZ /reg:32
+    local mode
+    for mode in Minimal Network; do
+        nv_wine reg add "HKLM\\SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\$mode\\Other" /ve /d Service /f >/dev/null 2>&1
+    done
+    reg_set 'HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Other' EventMessageFile 'C:\Apps\Other\other.exe'
+    mkdir -p "$(win_path 'C:\Apps\Other')" && echo other >"$(win_path 'C:\Apps\Other\other.exe')"
+}
+
+user_plants() {
+    other_software
     # Another vendor's package that looks for the antivirus by its product code, installed for real, and an
     # unregistered copy of it in the Installer folder.
     local work
@@ -89,13 +103,16 @@ user_plants() {
     nv_check "planted uninstaller, no product: it never ran" not_ran
     nv_check "planted uninstaller, no product: only the planted folder went" unchanged "$before"
 
-    # The products installed, the agent's own uninstaller missing, the antivirus's registration without the
-    # record of its cached package (so that the Installer folder is searched), and the same plant.
+    # The products installed (the kit takes every folder of the profiles folder for a profile, so the link goes
+    # first), the agent's own uninstaller missing, the antivirus's registration without the record of its
+    # cached package (so that the Installer folder is searched), and the same plant.
+    rm "$(nv_drive_c)/users/All Users"
+    before=$(state)
     kit install antivirus endpoint_agent >/dev/null
     kit break endpoint_agent uninstaller >/dev/null
     kit break antivirus localpackage >/dev/null
     plant_program 'C:\ProgramData\Norvane\Endpoint Agent\uninstall.exe'
-    run_tool /silent /products=endpoint_agent,antivirus
+    run_tool /silent /products=endpoint_agent,antivirus,quarantine
     nv_check "products installed: exit code $code is 0" test "$code" = 0
     nv_check "products installed: the planted uninstaller never ran" not_ran
     nv_check "products installed: the missing uninstaller is logged" logged "uninstaller is missing: uninstall.exe"
@@ -105,7 +122,7 @@ user_plants() {
 
 recorded_folders() {
     kit add-user alice >/dev/null
-    kit install unrelated >/dev/null
+    other_software
     local admin folder
     admin=$(cd "$(nv_drive_c)/users" && ls | grep -vx -e Public -e alice | head -1)
     for folder in 'C:\Program Files\Common Files\Acme' 'C:\Program Files (x86)\Common Files\Acme' \
