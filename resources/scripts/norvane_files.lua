@@ -221,31 +221,27 @@ function files.AddFolder(list, path, source)
     end
 end
 
--- The product's files that may lie in a program folder: its programs, its uninstaller and its program files.
-local function KnownFileNames(product)
-    local names = {}
-    for _, name in ipairs(product.programs or {}) do
-        names[#names + 1] = name
-    end
-    if product.uninstaller then
-        names[#names + 1] = product.uninstaller[1]
-    end
+-- The product's files that may lie in the program folder: its programs, its uninstaller and its program files.
+local function KnownFiles(product, folder)
+    local names = {table.unpack(product.programs or {})}
+    names[#names + 1] = product.uninstaller and product.uninstaller[1] or nil
     for _, name in ipairs(product.programFiles or {}) do
         names[#names + 1] = name
     end
-    return names
+    local paths = {}
+    for _, name in ipairs(names) do
+        paths[#paths + 1] = FileSystem.MakePath(folder, name)
+    end
+    return paths
 end
 
 -- What belongs to the product alone: its own folders, and its known files in the doubtful ones. A program
 -- that lies in one of these is the product's.
 function files.Owned(list)
-    local owned = {}
-    for _, folder in ipairs(list.own) do
-        owned[#owned + 1] = folder
-    end
+    local owned = {table.unpack(list.own)}
     for _, folder in ipairs(list.doubtful) do
-        for _, name in ipairs(KnownFileNames(list.product)) do
-            owned[#owned + 1] = FileSystem.MakePath(folder, name)
+        for _, path in ipairs(KnownFiles(list.product, folder)) do
+            owned[#owned + 1] = path
         end
     end
     return owned
@@ -285,10 +281,8 @@ end
 function files.RemoveFromDoubtful(list)
     local leftovers = {}
     for _, folder in ipairs(list.doubtful) do
-        for _, name in ipairs(KnownFileNames(list.product)) do
-            for _, left in ipairs(files.RemoveFiles({FileSystem.MakePath(folder, name)})) do
-                leftovers[#leftovers + 1] = left
-            end
+        for _, left in ipairs(files.RemoveFiles(KnownFiles(list.product, folder))) do
+            leftovers[#leftovers + 1] = left
         end
         if FileSystem.IsDirectory(folder) then
             if OnlyPendingLeft(folder) then
