@@ -80,6 +80,24 @@ nv_check "no work directory is created without administrator rights" \
 nv_tool /testui /silent >/dev/null
 nv_check "the test pages end with 0" test $? -eq 0
 
+# The report is put in place by handle: an old read-only report is replaced; a name that can be neither replaced
+# nor deleted (a folder) is named as not this run's, and the exit code stays.
+reports="$(nv_drive_c)/reports"
+mkdir -p "$reports/report.json.d"
+echo stale >"$reports/old.json"
+chmod a-w "$reports/old.json"
+nv_wine attrib +r 'C:\reports\old.json' >/dev/null 2>&1
+nv_tool /testui /silent '/report=C:\reports\old.json' >/dev/null
+nv_check "a read-only old report is replaced" grep -q '"exitCode": 0' "$reports/old.json"
+mv "$reports/report.json.d" "$reports/taken.json"
+output=$(nv_tool /testui /silent '/report=C:\reports\taken.json' /exitcodes=msi)
+code=$?
+nv_check "a report name that cannot be replaced keeps the exit code" test "$code" -eq 0
+nv_check "the console says the old file is not this run's" \
+    grep -q "^Warning: the file at 'C:\\\\reports\\\\taken.json' is not this run's report" <<<"$output"
+nv_check "so does the log" grep -q "is not this run's report and cannot be replaced" <<<"$(nv_tool_log)"
+nv_check "no temporary file is left beside it" test -z "$(find "$reports" -name '*.tmp')"
+
 # Runs the tool with `$@` while instance_mutex_holder holds the mark named by $1 until its input closes; the
 # tool's output in $output, its exit code in $code and its log lines in $log.
 run_beside_holder() {

@@ -329,7 +329,7 @@ TEST(StartProcess, OnlyFlagsForAProgramTheToolWaitsForArePassedOn)
                   "false")
             << flags;
         EXPECT_EQ(script.Run("return Process.StartProcess(" + program + ", '', " + flags + ")"), "false") << flags;
-        EXPECT_TRUE(log.Contains("LaunchProgram: Not starting '") && log.Contains("' are not allowed")) << log.Text();
+        EXPECT_TRUE(log.Contains("LaunchProgram: Not starting '") && log.Contains("are not allowed")) << log.Text();
         EXPECT_EQ(::GetFileAttributesW(record.c_str()), INVALID_FILE_ATTRIBUTES) << flags << " started the program";
     }
     for (const char* flags : {"CreationFlags_CREATE_NO_WINDOW | CreationFlags_BELOW_NORMAL_PRIORITY_CLASS",
