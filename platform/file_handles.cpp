@@ -139,6 +139,19 @@ bool IsAncestor(const std::wstring& folder, const std::wstring& path)
            SameName(path.substr(0, folder.size()), folder);
 }
 
+// Opens or creates `name` relative to the folder's handle, as itself (a link is never followed).
+NTSTATUS CreateInside(const Folder& parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, HANDLE& handle)
+{
+    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent.handle.get(), nullptr);
+    IO_STATUS_BLOCK io{};
+    return ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                          disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+}
+
 } // namespace
 
 std::vector<std::wstring> Components(const std::wstring& literal, size_t start)
@@ -164,15 +177,9 @@ bool OpenRoot(const std::wstring& literal, ACCESS_MASK access, Folder& root, siz
 Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD share)
 {
     Entry entry;
-    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent.handle.get(), nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const NTSTATUS status = ::NtCreateFile(
-        &handle, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr, 0, share, FILE_OPEN,
-        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = CreateInside(parent, name, access | FILE_READ_ATTRIBUTES, share, FILE_OPEN,
+                                         FILE_OPEN_FOR_BACKUP_INTENT, handle);
     if (status < 0) {
         entry.kind = status == kObjectNameNotFound || status == kObjectPathNotFound ? Kind::Missing : Kind::Failed;
         entry.error = ::RtlNtStatusToDosError(status);
@@ -207,15 +214,8 @@ Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK acce
 
 UniqueFile CreateNewChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD& error)
 {
-    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent.handle.get(), nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const NTSTATUS status =
-        ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, 0, FILE_CREATE,
-                       FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = CreateInside(parent, name, access, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, handle);
     if (status < 0) {
         error = ::RtlNtStatusToDosError(status);
         return UniqueFile();

@@ -309,10 +309,6 @@ TEST(StartProcess, ReturnsOnceTheProcessExists)
     EXPECT_EQ(CountProcessesNamed(L"nvstarted.exe"), 0u);
 }
 
-} // namespace
-
-namespace {
-
 TEST(StartProcess, OnlyFlagsForAProgramTheToolWaitsForArePassedOn)
 {
     ScriptState script;
