@@ -18,7 +18,7 @@ int wmain(int argc, wchar_t** argv)
         if (guard.Acquire(failure) != InstanceGuard::Result::Acquired) {
             return 1;
         }
-    } else {
+    } else if (mode == L"old-name" || mode == L"foreign") {
         const wchar_t* name = mode == L"old-name"
                                   ? L"Global\\{91D7C0A1-4A48-4F19-8492-D22A1F91C4CE}"
                                   : L"Global\\NorvaneUninstallationTool.{91D7C0A1-4A48-4F19-8492-D22A1F91C4CE}";
@@ -33,6 +33,9 @@ int wmain(int argc, wchar_t** argv)
         if (!squatted) {
             return 1;
         }
+    } else {
+        std::fputs("usage: instance_mutex_holder guard|old-name|foreign\n", stderr);
+        return 2;
     }
     std::puts("holding");
     std::fflush(stdout);
