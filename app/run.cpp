@@ -2,6 +2,7 @@
 #include "app/tool_options.h"
 #include "app/ui_tool.h"
 #include "logging/nv_qor_log.h"
+#include "platform/instance_guard.h"
 #include "platform/library_loading.h"
 #include "platform/unique_resource.h"
 #include "resources/resource.h"
@@ -13,12 +14,24 @@
 
 namespace {
 
-constexpr wchar_t kInstanceMutexName[] = L"Global\\{91D7C0A1-4A48-4F19-8492-D22A1F91C4CE}";
-
 enum SettingsScope : int {
     Localizations = 0,
     Customizations = 1,
 };
+
+// Read without a word on a bad command line, only so that the exit-code convention and the report apply to a
+// run that ends before the command line is checked.
+void ReadOptionsQuietly()
+{
+    DeclareToolOptions(NvOptionParser::Instance());
+    NvOptionParser::Instance().Parse(::GetCommandLineW());
+}
+
+bool IsWithoutWindow()
+{
+    const NvOptionParser& parser = NvOptionParser::Instance();
+    return parser.IsSpecified(L"silent") || parser.IsSpecified(L"detect");
+}
 
 // Everything between the single-instance check and the final clean-up; returns the exit code and whether the user
 // asked for a restart.
@@ -94,13 +107,26 @@ int Run(HINSTANCE instance)
     int exitCode;
     {
         // An existence marker only: never waited on or released, just closed at the very end.
-        UniqueMutex instanceMutex(::CreateMutexW(nullptr, FALSE, kInstanceMutexName));
-        if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+        InstanceGuard guard;
+        std::wstring failure;
+        switch (guard.Acquire(failure)) {
+        case InstanceGuard::Result::Acquired:
+            break;
+        case InstanceGuard::Result::AlreadyRunning:
             NV_QOR_LOG(NvQorLogging::Info, L"%s: Another instance is already running", L"Run");
-            // Read quietly, only so that the exit-code convention and the report apply to this end as well.
-            DeclareToolOptions(NvOptionParser::Instance());
-            NvOptionParser::Instance().Parse(::GetCommandLineW());
+            ReadOptionsQuietly();
+            // Without a window the console is the only place where the caller learns why nothing happened.
+            if (IsWithoutWindow()) {
+                PrintToConsole(L"Another instance is already running. Try again later.");
+            }
             return UiTool::ExitAlreadyRunning;
+        case InstanceGuard::Result::Failed:
+        default:
+            NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Cannot make sure that only one instance runs: %s", L"Run",
+                       failure.c_str());
+            ReadOptionsQuietly();
+            PrintToConsole(L"Cannot make sure that only one instance runs: %s", failure.c_str());
+            return UiTool::ExitError;
         }
         exitCode = RunGuarded(instance, restartRequested);
     }

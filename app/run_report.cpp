@@ -6,6 +6,7 @@
 #include "engine/removal_record.h"
 #include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "platform/file_handles.h"
 #include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
@@ -80,51 +81,45 @@ std::wstring FormatError(DWORD error)
     return message.empty() ? code : message + L" (" + code + L")";
 }
 
-// A folder on the way to the report that is a link (junction, symbolic link, mount point) could send the file
-// somewhere else than the administrator named; a standard user may plant one in a folder it can write.
-bool IsReachedThroughLink(const std::wstring& fullPath)
-{
-    // Skip the root: "C:\" or "\\server\share\".
-    size_t position = 0;
-    if (fullPath.rfind(L"\\\\", 0) == 0) {
-        position = fullPath.find(L'\\', 2);
-        position = position == std::wstring::npos ? position : fullPath.find(L'\\', position + 1);
-    } else {
-        position = fullPath.find(L'\\');
-    }
-    while (position != std::wstring::npos) {
-        position = fullPath.find(L'\\', position + 1);
-        if (position == std::wstring::npos) {
-            break; // the last component is the report itself, replaced as a name and never followed
-        }
-        const DWORD attributes = ::GetFileAttributesW(fullPath.substr(0, position).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Creates a new file beside target under a name nobody else uses; CREATE_NEW never opens what is there already
-// (a planted file or link), and a taken name is simply passed over.
-UniqueFile CreateTemporaryBeside(const std::wstring& target, std::wstring& temporary, DWORD& error)
+// Creates a new file beside the target under a name nobody else uses, relative to the folder's handle; a name that
+// is taken (by an earlier run, or planted) is passed over, never opened.
+UniqueFile CreateTemporaryBeside(const NvFileHandles::Target& target, std::wstring& temporary, DWORD& error)
 {
     for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
         wchar_t suffix[64];
         std::swprintf(suffix, std::size(suffix), L".%lx-%llx-%d.tmp", ::GetCurrentProcessId(),
                       static_cast<unsigned long long>(::GetTickCount64()), attempt);
-        temporary = target + suffix;
-        UniqueFile file(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (file) {
+        temporary = target.name + suffix;
+        UniqueFile file = NvFileHandles::CreateNewChild(target.parent, temporary, GENERIC_WRITE | DELETE, error);
+        if (file || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) {
             return file;
-        }
-        error = ::GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-            break;
         }
     }
     return UniqueFile();
+}
+
+// Deletes whatever name stands at the target (a file, or a link as itself), also a read-only one.
+DWORD DeleteOldName(const NvFileHandles::Target& target)
+{
+    NvFileHandles::Entry old = NvFileHandles::OpenChild(target.parent, target.name, DELETE | FILE_WRITE_ATTRIBUTES);
+    if (old.kind == NvFileHandles::Kind::Missing) {
+        return ERROR_SUCCESS;
+    }
+    if (!old.handle) {
+        return old.error != ERROR_SUCCESS ? old.error : ERROR_ACCESS_DENIED;
+    }
+    if (old.kind == NvFileHandles::Kind::Directory) {
+        return ERROR_DIRECTORY;
+    }
+    NvFileHandles::ClearReadOnly(old.handle.get(), old.attributes);
+    return NvFileHandles::DeleteOpened(old.handle.get(), ::SetFileInformationByHandle) ? ERROR_SUCCESS
+                                                                                       : ::GetLastError();
+}
+
+void Discard(HANDLE file)
+{
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
 }
 
 bool WriteAll(HANDLE file, const std::string& content)
@@ -227,18 +222,28 @@ void RunReport::WriteIfRequested(int toolCode, int exitCode) const
     } catch (const std::exception&) {
         error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    if (error == ERROR_SUCCESS && ReplaceFileContent(path, document, error)) {
+    bool oldFileStays = false;
+    if (error == ERROR_SUCCESS && ReplaceFileContent(path, document, error, oldFileStays)) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: Report written to '%s'", L"RunReport::WriteIfRequested", path.c_str());
         return;
     }
     const std::wstring reason = FormatError(error);
+    if (oldFileStays) {
+        // A collector would read it as this run's report.
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: The file at '%s' is not this run's report and cannot be replaced: %s",
+                   L"RunReport::WriteIfRequested", path.c_str(), reason.c_str());
+        PrintToConsole(L"Warning: the file at '%s' is not this run's report and cannot be replaced: %s", path.c_str(),
+                       reason.c_str());
+        return;
+    }
     NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not write the report to '%s': %s", L"RunReport::WriteIfRequested",
                path.c_str(), reason.c_str());
     PrintToConsole(L"Warning: could not write the report to '%s': %s", path.c_str(), reason.c_str());
 }
 
-bool ReplaceFileContent(const std::wstring& target, const std::string& content, DWORD& error)
+bool ReplaceFileContent(const std::wstring& target, const std::string& content, DWORD& error, bool& oldFileStays)
 {
+    oldFileStays = false;
     wchar_t full[MAX_PATH * 4];
     const DWORD length = ::GetFullPathNameW(target.c_str(), static_cast<DWORD>(std::size(full)), full, nullptr);
     if (length == 0 || length >= std::size(full)) {
@@ -250,27 +255,45 @@ bool ReplaceFileContent(const std::wstring& target, const std::string& content, 
         error = ERROR_INVALID_NAME;
         return false;
     }
-    if (IsReachedThroughLink(fullPath)) {
+    // Every folder on the way is opened inside the one before it: a link there (which a standard user may plant
+    // in a folder they can write) could send the file somewhere else than the administrator named.
+    NvFileHandles::Target place;
+    switch (NvFileHandles::ReachParent(fullPath, place)) {
+    case NvFileHandles::Reach::Parent:
+        break;
+    case NvFileHandles::Reach::Link:
         error = ERROR_CANT_ACCESS_FILE;
+        return false;
+    case NvFileHandles::Reach::Missing:
+        error = ERROR_PATH_NOT_FOUND;
+        return false;
+    default:
+        error = ERROR_INVALID_NAME;
         return false;
     }
     std::wstring temporary;
-    UniqueFile file = CreateTemporaryBeside(fullPath, temporary, error);
+    UniqueFile file = CreateTemporaryBeside(place, temporary, error);
     if (!file) {
         return false;
     }
     if (!WriteAll(file.get(), content)) {
         error = ::GetLastError();
-        // Through the handle: the name may no longer be ours.
-        FILE_DISPOSITION_INFO dispose{TRUE};
-        ::SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+        Discard(file.get());
         return false;
     }
-    file.reset();
-    // The move replaces a file, or a link, at the target as a name; it never writes through it.
-    if (!::MoveFileExW(temporary.c_str(), fullPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = ::GetLastError();
-        ::DeleteFileW(temporary.c_str());
+    // Replaces a file, or a link, at the target as a name; never writes through it. Where the system refuses that
+    // (a read-only file on older systems, a file that denies the replacement), the old name goes first.
+    error = NvFileHandles::RenameInto(file.get(), place.parent, place.name);
+    if (error != ERROR_SUCCESS) {
+        error = DeleteOldName(place);
+        if (error == ERROR_SUCCESS) {
+            error = NvFileHandles::RenameInto(file.get(), place.parent, place.name);
+        } else {
+            oldFileStays = true;
+        }
+    }
+    if (error != ERROR_SUCCESS) {
+        Discard(file.get());
         return false;
     }
     return true;

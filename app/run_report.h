@@ -29,6 +29,7 @@ private:
 };
 
 // Replaces target with content so that a reader sees the old file or the whole new one: a temporary file
-// created beside it (never an existing name or link), written, flushed and moved over it. False with the Win32
-// error code.
-bool ReplaceFileContent(const std::wstring& target, const std::string& content, DWORD& error);
+// created beside it through the folder's handle (never an existing name or link), written, flushed and moved
+// over it by handle. False with the Win32 error code; `oldFileStays` when a file at the target (not this run's)
+// could neither be replaced nor deleted.
+bool ReplaceFileContent(const std::wstring& target, const std::string& content, DWORD& error, bool& oldFileStays);

@@ -6,14 +6,17 @@
 #include "app/zip_dropper.h"
 #include "engine/ui_tool_lib.h"
 #include "logging/nv_qor_log.h"
+#include "modules/msi_service.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "platform/privilege.h"
+#include "platform/program_trust.h"
 #include "platform/security.h"
 #include "platform/special_folders.h"
 #include "ui/gui_manager.h"
 #include "ui/language_select.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace {
@@ -31,6 +34,44 @@ bool IsListed(const std::vector<std::wstring>& listed, const std::wstring& id)
         }
     }
     return false;
+}
+
+// "nv", digits, ".tmp": the names CreateUniqueDirectory gives the work directory.
+bool IsWorkDirectoryName(const std::wstring& name)
+{
+    constexpr size_t kPrefix = 2;
+    constexpr size_t kSuffix = 4;
+    return name.size() > kPrefix + kSuffix && name.starts_with(L"nv") && name.ends_with(L".tmp") &&
+           std::all_of(name.begin() + kPrefix, name.end() - kSuffix, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+// Work directories of runs that were ended before their clean-up. Only the tool's own are taken: a folder of
+// that name that is a link, or that another account made, stays. The single-instance guard is held, so none
+// belongs to a run still going on.
+void RemoveStaleWorkDirectories(const std::wstring& parent)
+{
+    WIN32_FIND_DATAW found{};
+    const UniqueFind find(::FindFirstFileW(MakePath(parent, L"nv*.tmp").c_str(), &found));
+    for (BOOL more = static_cast<bool>(find); more; more = ::FindNextFileW(find.get(), &found)) {
+        const std::wstring path = MakePath(parent, found.cFileName);
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                FILE_ATTRIBUTE_DIRECTORY ||
+            !IsWorkDirectoryName(found.cFileName)) {
+            continue;
+        }
+        const UniqueFile folder(::CreateFileW(LiteralPath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+        if (!folder || !NvProgramTrust::IsOwnedByTrustedAccount(folder.get())) {
+            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Leaving '%s': it is not the tool's own",
+                       L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+            continue;
+        }
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing the work directory of an earlier run: '%s'",
+                   L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+        FileOps::RemoveDirectoryTree(path, true);
+    }
 }
 
 } // namespace
@@ -160,6 +201,7 @@ bool UiTool::Initialize(int& exitCode)
 
 void UiTool::CleanUp()
 {
+    RemoveMSIServiceRegistration();
     if (m_removeWorkDirectory && IsDirectory(m_workDirectory)) {
         NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing '%s'", L"UiTool::CleanUp", m_workDirectory.c_str());
         FileOps::RemoveDirectoryTree(m_workDirectory, true);
@@ -234,6 +276,7 @@ bool UiTool::CreateWorkDir(int& exitCode)
     const std::wstring parent = QueryTempDirectory();
     DWORD error = ::GetLastError();
     if (!parent.empty()) {
+        RemoveStaleWorkDirectories(parent);
         OwnedSecurityAttributes security;
         if (HasAdministratorRights()) {
             BuildWorkDirectorySecurity(security);

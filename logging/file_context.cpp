@@ -100,6 +100,7 @@ bool FileContext::Initialize()
             return true;
         }
     }
+    m_folder = logFolder;
     m_basePath = logFolder + L"\\" + m_logName;
     if (administrator && (m_flags & OpenFlagUserSidInName) != 0) {
         if (const std::wstring sid = m_platform.UserSid(); !sid.empty()) {
@@ -137,6 +138,11 @@ bool FileContext::AcceptFolder(const std::wstring& folder, const std::wstring& p
 std::wstring FileContext::FolderRefusal() const
 {
     return m_folderRefusal;
+}
+
+std::wstring FileContext::Folder() const
+{
+    return m_folder;
 }
 
 void FileContext::CreateMutexFor(bool administrator, bool lowIntegrity)

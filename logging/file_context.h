@@ -35,6 +35,8 @@ public:
     // Why the log folder was not used, as a line for the console: it, or a folder on the way to it, is a
     // link or belongs to another account. Empty when the folder is used or could simply not be made.
     virtual std::wstring FolderRefusal() const;
+    // The folder the log files are written to, after the checks above; empty when there is none.
+    virtual std::wstring Folder() const;
 
 private:
     enum class OpenResult { Failed, Full, Ready };
@@ -60,6 +62,7 @@ private:
     std::unique_ptr<LogSecurity> m_security;
     std::unique_ptr<FileSystem::File> m_file;
     std::wstring m_folderRefusal;
+    std::wstring m_folder;
 };
 
 } // namespace NvQorLogging

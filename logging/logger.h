@@ -68,6 +68,8 @@ public:
                                                            uint32_t flags);
     // The file context's FolderRefusal; empty while closed.
     virtual std::wstring FolderRefusal();
+    // The file context's Folder; empty while closed.
+    virtual std::wstring LogFolder();
 
 protected:
     LogPlatform& Platform() const { return m_platform; }

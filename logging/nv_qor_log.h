@@ -33,6 +33,9 @@ bool IsLogLevelEnabled(int32_t level);
 // Set when the open log found its folder unsafe (a link, or another account's) and writes no file: one line
 // saying so, for the console. Empty otherwise.
 std::wstring LogFolderRefusal();
+// The folder the open log writes its files to after checking it (not a link, owned by the administrators, the
+// system or the process's own account); empty when there is none. Every other log of the run goes there too.
+std::wstring LogFolder();
 
 // Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
 void Log(int32_t level, const wchar_t* format, ...);

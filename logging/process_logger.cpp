@@ -51,6 +51,12 @@ std::wstring LogFolderRefusal()
     return logger != nullptr ? logger->FolderRefusal() : std::wstring();
 }
 
+std::wstring LogFolder()
+{
+    LoggerWin* logger = ProcessWideLogger();
+    return logger != nullptr ? logger->LogFolder() : std::wstring();
+}
+
 void CloseLog()
 {
     if (Logger* logger = ProcessWideLogger()) {

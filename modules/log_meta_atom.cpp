@@ -2,7 +2,6 @@
 #include "engine/status.h"
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
-#include "platform/text_conversion.h"
 
 #include <windows.h>
 
@@ -10,7 +9,7 @@ namespace {
 
 int WriteScriptLine(lua_State* state, int32_t level)
 {
-    const std::wstring message = CheckWideString(state, 1);
+    const std::wstring message = ShownText(CheckText(state, 1));
     NV_QOR_LOG(level, L"[%s] %s", CallingScriptName(state).c_str(), message.c_str());
     return 0;
 }
@@ -38,7 +37,7 @@ int LogError(lua_State* state)
 // The message is read before the status changes, so a bad argument leaves the status as it was.
 int MetaSetFailed(lua_State* state)
 {
-    const std::wstring message = Utf8ToWide(OptUtf8(state, 1));
+    const std::wstring message = ShownText(OptText(state, 1));
     Status::Instance().SetFailed();
     NV_QOR_LOG(NvQorLogging::Fatal, L"[%s] %s", CallingScriptName(state).c_str(), message.c_str());
     return 0;
@@ -46,7 +45,7 @@ int MetaSetFailed(lua_State* state)
 
 int MetaSetRebootNeeded(lua_State* state)
 {
-    const std::wstring message = Utf8ToWide(OptUtf8(state, 1));
+    const std::wstring message = ShownText(OptText(state, 1));
     Status::Instance().SetRebootNeeded();
     NV_QOR_LOG(NvQorLogging::Info, L"[%s] Reboot needed: %s", CallingScriptName(state).c_str(), message.c_str());
     return 0;

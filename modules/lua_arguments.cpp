@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -18,9 +19,37 @@ bool IsAbsent(lua_State* state, int index)
 
 std::string_view CheckUtf8(lua_State* state, int index)
 {
+    const std::string_view text = CheckText(state, index);
+    if (text.find('\0') != std::string_view::npos) {
+        luaL_argerror(state, index, "string with a NUL character");
+    }
+    return text;
+}
+
+std::string_view CheckText(lua_State* state, int index)
+{
     size_t length = 0;
     const char* text = luaL_checklstring(state, index, &length);
     return std::string_view(text, length);
+}
+
+std::string_view OptText(lua_State* state, int index)
+{
+    return IsAbsent(state, index) ? std::string_view() : CheckText(state, index);
+}
+
+std::wstring ShownText(std::string_view text)
+{
+    std::wstring shown;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find('\0', start), text.size());
+        shown += Utf8ToWide(text.substr(start, end - start));
+        if (end < text.size()) {
+            shown += L"\\0";
+        }
+        start = end + 1;
+    }
+    return shown;
 }
 
 std::string_view OptUtf8(lua_State* state, int index)

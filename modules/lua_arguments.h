@@ -15,8 +15,15 @@
 // nothing) and builds strings from them only afterwards; CheckWideString suits the last argument checked.
 
 // A string argument as luaL_checklstring reads it (numbers become their text). The bytes stay valid while
-// the argument is on the stack.
+// the argument is on the stack. Everything a host function passes to Windows (paths, key paths, value names,
+// service names, masks, command lines) is a NUL-terminated string there, so a string with a NUL character
+// inside would act on what precedes it: it raises the argument error instead.
 std::string_view CheckUtf8(lua_State* state, int index);
+// A string argument that is only shown (a log message), NUL characters allowed.
+std::string_view CheckText(lua_State* state, int index);
+std::string_view OptText(lua_State* state, int index);
+// Such a text for a log line: NUL characters shown as "\0"; invalid UTF-8 gives the empty string.
+std::wstring ShownText(std::string_view text);
 // An optional string argument: empty when the argument is none or nil, read as a required one otherwise.
 std::string_view OptUtf8(lua_State* state, int index);
 // CheckUtf8 converted strictly from UTF-8: invalid UTF-8 gives the empty string.

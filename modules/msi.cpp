@@ -2,6 +2,7 @@
 #include "logging/nv_qor_log.h"
 #include "modules/lua_arguments.h"
 #include "modules/msi_cleanup.h"
+#include "modules/msi_log.h"
 #include "modules/msi_service.h"
 #include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
@@ -90,8 +91,8 @@ bool UninstallProduct(const std::wstring& upgradeCode, const std::wstring& logFi
     }
     NV_QOR_LOG(NvQorLogging::Info, L"%s: Uninstalling %Iu products from upgrade code '%s'", kCaller, products.size(),
                upgradeCode.c_str());
-    if (!logFile.empty()) {
-        ::MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logFile.c_str(), INSTALLLOGATTRIBUTES_APPEND);
+    if (const std::wstring logPath = InstallerLogPath(logFile); !logPath.empty()) {
+        ::MsiEnableLogW(INSTALLLOGMODE_VERBOSE, logPath.c_str(), INSTALLLOGATTRIBUTES_APPEND);
     }
     // Process-wide settings; nothing else in the tool talks to Windows Installer, so they are not restored.
     ::MsiSetInternalUI(static_cast<INSTALLUILEVEL>(INSTALLUILEVEL_NONE | INSTALLUILEVEL_SOURCERESONLY), nullptr);
@@ -108,9 +109,10 @@ bool UninstallProduct(const std::wstring& upgradeCode, const std::wstring& logFi
     return uninstalled;
 }
 
+// Reading the registrations needs no service: detection registers nothing, also in safe mode.
 bool DetectUpgradeCode(const std::wstring& upgradeCode)
 {
-    return StartMSIServiceForThisBoot() && !GetProductCodesFromUpgradeCode(upgradeCode).empty();
+    return !GetProductCodesFromUpgradeCode(upgradeCode).empty();
 }
 
 struct MsiHandleTraits {

@@ -3,6 +3,7 @@
 #include "modules/lua_arguments.h"
 #include "platform/paths.h"
 #include "platform/privilege.h"
+#include "platform/program_trust.h"
 #include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
 
@@ -192,19 +193,42 @@ const wchar_t* NoneWhenEmpty(const std::wstring& text)
     return text.empty() ? nullptr : text.c_str();
 }
 
-// The program path is the application name, so it is not searched for along PATH. Returns the process
-// handle, or none with the reason in GetLastError.
+// The flags that suit a program the tool waits for: its console, window and priority. Debugging, suspended,
+// protected or extended starts would hang the wait or need data this call does not pass; realtime priority
+// could starve the system while the tool waits.
+constexpr DWORD kAllowedCreationFlags = DETACHED_PROCESS | CREATE_NEW_CONSOLE | CREATE_NO_WINDOW |
+                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP |
+                                        CREATE_DEFAULT_ERROR_MODE | NORMAL_PRIORITY_CLASS | IDLE_PRIORITY_CLASS |
+                                        HIGH_PRIORITY_CLASS | BELOW_NORMAL_PRIORITY_CLASS | ABOVE_NORMAL_PRIORITY_CLASS;
+
+// The program path is the application name, so it is not searched for along PATH. The program starts only from
+// a folder tree that nobody but the administrators and the system can change, and its file is held until the
+// process exists. Returns the process handle, or none with the reason in GetLastError.
 UniqueHandle LaunchProgram(const ProgramLaunch& launch)
 {
-    std::wstring commandLine = L"\"" + launch.path + L"\"";
+    constexpr wchar_t logName[] = L"`anonymous-namespace'::LaunchProgram";
+    if (const DWORD refused = launch.flags & ~kAllowedCreationFlags; refused != 0) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': creation flags 0x%lx are not allowed", logName,
+                   launch.path.c_str(), refused);
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return UniqueHandle();
+    }
+    NvProgramTrust::TrustedProgram program;
+    std::wstring refusal;
+    if (!program.Open(launch.path, refusal)) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': %s", logName, launch.path.c_str(), refusal.c_str());
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return UniqueHandle();
+    }
+    std::wstring commandLine = L"\"" + program.LaunchPath() + L"\"";
     if (!launch.arguments.empty()) {
         commandLine += L" " + launch.arguments;
     }
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
-    if (!::CreateProcessW(launch.path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, launch.flags, nullptr,
-                          NoneWhenEmpty(launch.workingFolder), &startup, &created)) {
+    if (!::CreateProcessW(program.LaunchPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE, launch.flags,
+                          nullptr, NoneWhenEmpty(launch.workingFolder), &startup, &created)) {
         return UniqueHandle();
     }
     const UniqueHandle thread(created.hThread);

@@ -133,30 +133,65 @@ int RegGetMultiString(lua_State* state)
     return 1;
 }
 
-// The list comes first, like the value of SetString. Every element is checked before anything is built, so a
-// non-string element raises the argument error without leaking what was built so far.
-int RegSetMultiString(lua_State* state)
+// A list argument of strings: every element is checked before anything is built, so a wrong element raises the
+// argument error without leaking what was built so far.
+lua_Integer CheckStringList(lua_State* state, int index)
 {
-    luaL_checktype(state, 1, LUA_TTABLE);
-    const lua_Integer count = luaL_len(state, 1);
-    for (lua_Integer index = 1; index <= count; ++index) {
-        const int type = lua_geti(state, 1, index);
+    luaL_checktype(state, index, LUA_TTABLE);
+    const lua_Integer count = luaL_len(state, index);
+    for (lua_Integer position = 1; position <= count; ++position) {
+        const int type = lua_geti(state, index, position);
+        size_t length = 0;
+        const char* text = type == LUA_TSTRING || type == LUA_TNUMBER ? lua_tolstring(state, -1, &length) : nullptr;
+        const bool hasNul = text != nullptr && std::string_view(text, length).find('\0') != std::string_view::npos;
         lua_pop(state, 1);
-        if (type != LUA_TSTRING && type != LUA_TNUMBER) {
-            return luaL_argerror(state, 1, "a list of strings expected");
+        if (text == nullptr || hasNul) {
+            return luaL_argerror(state, index, "a list of strings without NUL characters expected");
         }
     }
-    KeyArguments value = CheckKeyArguments(state, 2, true);
+    return count;
+}
+
+std::vector<std::wstring> StringList(lua_State* state, int index, lua_Integer count, bool& valid)
+{
     std::vector<std::wstring> strings;
-    for (lua_Integer index = 1; index <= count; ++index) {
-        lua_geti(state, 1, index);
+    for (lua_Integer position = 1; position <= count; ++position) {
+        lua_geti(state, index, position);
         size_t length = 0;
         const char* text = lua_tolstring(state, -1, &length);
-        strings.push_back(ConvertArgument(std::string_view(text, length), value.valid));
+        strings.push_back(ConvertArgument(std::string_view(text, length), valid));
         lua_pop(state, 1);
     }
+    return strings;
+}
+
+// The list comes first, like the value of SetString.
+int RegSetMultiString(lua_State* state)
+{
+    const lua_Integer count = CheckStringList(state, 1);
+    KeyArguments value = CheckKeyArguments(state, 2, true);
+    const std::vector<std::wstring> strings = StringList(state, 1, count, value.valid);
     return PushBoolean(
         state, value.valid && RegOps::SetMultiString(value.root, value.path, value.valueName, strings, value.flags));
+}
+
+// A filter list as Windows reads one: REG_MULTI_SZ, or a REG_SZ naming one filter.
+int RegGetNameList(lua_State* state)
+{
+    const KeyArguments value = CheckValue(state);
+    PushWideStringList(state, value.valid
+                                  ? RegOps::GetNameList(value.root, value.path, value.valueName, L'\0', value.flags)
+                                  : std::vector<std::wstring>());
+    return 1;
+}
+
+int RegRemoveNames(lua_State* state)
+{
+    const lua_Integer count = CheckStringList(state, 1);
+    KeyArguments value = CheckKeyArguments(state, 2, true);
+    const std::vector<std::wstring> names = StringList(state, 1, count, value.valid);
+    return PushBoolean(state, value.valid && RegOps::RemoveFromNameList(value.root, value.path, value.valueName, names,
+                                                                        L'\0', value.flags));
 }
 
 int RegDeleteBranch(lua_State* state)
@@ -210,6 +245,8 @@ const luaL_Reg kRegFunctions[] = {
     {"SetString", RegSetString},
     {"GetMultiString", RegGetMultiString},
     {"SetMultiString", RegSetMultiString},
+    {"GetNameList", RegGetNameList},
+    {"RemoveNames", RegRemoveNames},
     {"DeleteBranch", RegDeleteBranch},
     {"DeleteBranchByMask", RegDeleteBranchByMask},
     {"DeleteKey", RegDeleteKey},

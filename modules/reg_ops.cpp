@@ -3,8 +3,12 @@
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/registry_keys.h"
+#include "platform/registry_lists.h"
 #include "platform/security.h"
 #include "platform/special_folders.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -51,10 +55,21 @@ std::vector<std::wstring> ListNames(HKEY root, const std::wstring& path, DWORD f
     } else {
         registry.GetSubKeys(path, names, &code);
     }
+    const wchar_t* caller = values ? L"RegOps::GetValueKeys" : L"RegOps::GetSubkeys";
     if (!Listed(code)) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get sub keys %d : '%s'",
-                   values ? L"RegOps::GetValueKeys" : L"RegOps::GetSubkeys", CodeOf(code), path.c_str());
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get sub keys %d : '%s'", caller, CodeOf(code), path.c_str());
     }
+    // Win32 would cut such a name at its first NUL and reach another key or value, often the one listed: no
+    // script gets it. A branch that holds one is still removed whole by the forced removal.
+    const auto cut = std::remove_if(names.begin(), names.end(), [&](const std::wstring& name) {
+        if (name.find(L'\0') == std::wstring::npos) {
+            return false;
+        }
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Skipping the name '%s' under '%s': it holds a NUL character", caller,
+                   NvRegistryKeys::Printable(name).c_str(), path.c_str());
+        return true;
+    });
+    names.erase(cut, names.end());
     return names;
 }
 
@@ -63,21 +78,135 @@ std::vector<std::wstring> ListSubkeys(HKEY root, const std::wstring& path, DWORD
     return ListNames(root, path, flags, false, code);
 }
 
-// Makes the Administrators the key's owner with the access list of the ownership reset; false (and a warning)
-// when that fails.
-bool RecoverKeyOwnership(HKEY root, const std::wstring& path, DWORD flags)
+bool LogRemovalFailure(const std::wstring& path, LSTATUS status)
 {
-    OwnedSecurityAttributes holder;
-    BuildAdministratorsOnlySecurity(holder);
-    const UniqueSid administrators = CreateAdministratorsSid();
-    const DWORD result = TakeKeyOwnership(root, path, administrators.get(), holder, (flags & KEY_WOW64_32KEY) != 0);
-    if (result != ERROR_SUCCESS) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: TakeOwnership failed for '%s': %lu", L"RegOps::RemoveByForce",
-                   path.c_str(), result);
-        return false;
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND || status == ERROR_KEY_DELETED) {
+        return true;
     }
-    return true;
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s': %d", L"RegOps::RemoveByForce",
+               NvRegistryKeys::Printable(path).c_str(), CodeOf(ToRegistryError(status)));
+    return false;
 }
+
+// Deletes a key and everything below it, subkeys first, through handles opened one inside the other: a link is
+// deleted as itself, a name with NUL characters reaches its own key, and the walk keeps its own list of the
+// keys it is in instead of recursing, so no tree can exhaust the stack.
+class KeyTreeRemoval {
+public:
+    explicit KeyTreeRemoval(DWORD flags) : m_flags(flags) {}
+
+    // Every subtree is attempted, so that one locked key leaves only its own ancestors behind.
+    bool Remove(HKEY parent, const std::wstring& name, const std::wstring& path)
+    {
+        if (!Enter(parent, name, path)) {
+            return false;
+        }
+        bool removed = true;
+        while (!m_levels.empty()) {
+            const size_t depth = m_levels.size();
+            Level& level = m_levels.back();
+            if (level.next == level.subkeys.size()) {
+                removed = Leave();
+                continue;
+            }
+            const std::wstring subkey = level.subkeys[level.next++];
+            const std::wstring subPath = level.path + L"\\" + subkey;
+            if (depth >= kMaxDepth) {
+                NV_QOR_LOG(NvQorLogging::Error, L"%s: '%s' lies more than %Iu keys deep; the branch stays",
+                           L"RegOps::RemoveByForce", NvRegistryKeys::Printable(subPath).c_str(), kMaxDepth);
+                level.failed = true;
+            } else if (!Enter(level.key.handle.get(), subkey, subPath)) {
+                m_levels[depth - 1].failed = true;
+            }
+        }
+        return removed;
+    }
+
+private:
+    // Windows allows 512 levels of keys.
+    static constexpr size_t kMaxDepth = 512;
+
+    struct Level {
+        HKEY parent = nullptr;
+        std::wstring name;
+        std::wstring path;
+        NvRegistryKeys::Key key;
+        std::vector<std::wstring> subkeys;
+        size_t next = 0;
+        bool failed = false;
+    };
+
+    // Opens the key and lists its subkeys; a key whose access list refuses either is given to the Administrators
+    // first. False when the key stays; a missing key counts as removed.
+    bool Enter(HKEY parent, const std::wstring& name, const std::wstring& path)
+    {
+        Level level;
+        level.parent = parent;
+        level.name = name;
+        level.path = path;
+        LSTATUS status = Open(level);
+        if (status == ERROR_ACCESS_DENIED && RecoverOwnership(level)) {
+            status = Open(level);
+        }
+        if (status != ERROR_SUCCESS) {
+            return LogRemovalFailure(path, status);
+        }
+        m_levels.push_back(std::move(level));
+        return true;
+    }
+
+    LSTATUS Open(Level& level)
+    {
+        if (const LSTATUS status =
+                NvRegistryKeys::OpenChild(level.parent, level.name, KEY_READ | DELETE, m_flags, level.key);
+            status != ERROR_SUCCESS) {
+            return status;
+        }
+        // A link has no subkeys of its own: a listing through it would show its target's.
+        return level.key.isLink ? ERROR_SUCCESS : NvRegistryKeys::ListSubKeys(level.key.handle.get(), level.subkeys);
+    }
+
+    // Deletes the innermost key once its subkeys are done; a key that stays keeps its ancestors as well.
+    bool Leave()
+    {
+        const Level level = std::move(m_levels.back());
+        m_levels.pop_back();
+        bool removed = !level.failed;
+        if (removed) {
+            LSTATUS status = NvRegistryKeys::DeleteOpened(level.key.handle.get());
+            if (status == ERROR_ACCESS_DENIED && RecoverOwnership(level)) {
+                NvRegistryKeys::Key again;
+                status = NvRegistryKeys::OpenChild(level.parent, level.name, DELETE, m_flags, again);
+                status = status == ERROR_SUCCESS ? NvRegistryKeys::DeleteOpened(again.handle.get()) : status;
+            }
+            removed = status == ERROR_SUCCESS || LogRemovalFailure(level.path, status);
+        }
+        if (!removed && !m_levels.empty()) {
+            m_levels.back().failed = true;
+        }
+        return removed;
+    }
+
+    // Makes the Administrators the key's owner with the access list of the ownership reset; false (and a
+    // warning) when that fails.
+    bool RecoverOwnership(const Level& level)
+    {
+        OwnedSecurityAttributes holder;
+        BuildAdministratorsOnlySecurity(holder);
+        const UniqueSid administrators = CreateAdministratorsSid();
+        const DWORD result =
+            NvRegistryKeys::ResetOwnership(level.parent, level.name, m_flags, administrators.get(), holder);
+        if (result != ERROR_SUCCESS) {
+            NV_QOR_LOG(NvQorLogging::Warning, L"%s: TakeOwnership failed for '%s': %lu", L"RegOps::RemoveByForce",
+                       NvRegistryKeys::Printable(level.path).c_str(), result);
+            return false;
+        }
+        return true;
+    }
+
+    DWORD m_flags;
+    std::vector<Level> m_levels;
+};
 
 } // namespace
 
@@ -165,6 +294,50 @@ bool SetMultiString(HKEY root, const std::wstring& path, const std::wstring& val
     return true;
 }
 
+std::vector<std::wstring> GetNameList(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                                      wchar_t separator, DWORD flags)
+{
+    RegistryBytes data;
+    DWORD type = REG_NONE;
+    RegistryError code = RegistryError::Success;
+    std::vector<std::wstring> names;
+    if (!OpenRegistry(root, flags).GetValueRaw(path, valueName, data, type, &code)) {
+        LogReadFailure(L"RegOps::GetNameList", path, valueName, code);
+    } else if (!NvNameLists::Parse(type, data, separator, names)) {
+        LogReadFailure(L"RegOps::GetNameList", path, valueName, RegistryError::WrongType);
+    }
+    return names;
+}
+
+bool RemoveFromNameList(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                        const std::vector<std::wstring>& names, wchar_t separator, DWORD flags)
+{
+    Win32Registry registry = OpenRegistry(root, flags);
+    RegistryBytes data;
+    DWORD type = REG_NONE;
+    RegistryError code = RegistryError::Success;
+    std::vector<std::wstring> list;
+    if (!registry.GetValueRaw(path, valueName, data, type, &code)) {
+        LogReadFailure(L"RegOps::RemoveFromNameList", path, valueName, code);
+        return code == RegistryError::NotFound;
+    }
+    if (!NvNameLists::Parse(type, data, separator, list)) {
+        LogReadFailure(L"RegOps::RemoveFromNameList", path, valueName, RegistryError::WrongType);
+        return false;
+    }
+    if (!NvNameLists::RemoveNames(list, names)) {
+        return true;
+    }
+    if (list.empty()) {
+        return DeleteKey(root, path, valueName, flags);
+    }
+    if (!registry.SetValueRaw(path, valueName, type, NvNameLists::Format(type, list, separator), &code)) {
+        LogWriteFailure(L"RegOps::RemoveFromNameList", path, valueName, code);
+        return false;
+    }
+    return true;
+}
+
 bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags)
 {
     RegistryError code = RegistryError::Success;
@@ -216,47 +389,20 @@ bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags)
 
 bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& name, DWORD flags)
 {
-    const std::wstring path = parent + L"\\" + name;
-    RegistryError code = RegistryError::Success;
-    std::vector<std::wstring> subkeys = ListSubkeys(root, path, flags, code);
-    // A key whose access list refuses reading hides its subkeys, which would keep it alive; its access list
-    // is reset before the walk instead of only before the final deletion.
-    bool ownershipTried = false;
-    if (code == RegistryError::AccessDenied) {
-        ownershipTried = true;
-        if (RecoverKeyOwnership(root, path, flags)) {
-            subkeys = ListSubkeys(root, path, flags, code);
+    constexpr wchar_t kCaller[] = L"RegOps::RemoveByForce";
+    const std::wstring branch = parent + L"\\" + name;
+    NvRegistryKeys::Key parentKey;
+    std::wstring link;
+    if (const LSTATUS opened = NvRegistryKeys::OpenForRemoval(root, parent, KEY_READ, flags, parentKey, link);
+        opened != ERROR_SUCCESS) {
+        if (!link.empty()) {
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Not deleting '%s': '%s' on the way is a registry link", kCaller,
+                       branch.c_str(), link.c_str());
+            return false;
         }
+        return LogRemovalFailure(branch, opened);
     }
-    // Subkeys that cannot be seen cannot be deleted first; the key stays rather than being half-removed.
-    if (!Listed(code)) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s': %d", L"RegOps::RemoveByForce", path.c_str(),
-                   CodeOf(code));
-        return false;
-    }
-    // Every subtree is attempted, so that one locked key leaves only its own ancestors behind.
-    bool children = true;
-    for (const std::wstring& subkey : subkeys) {
-        children = RemoveByForce(root, path, subkey, flags) && children;
-    }
-    if (!children) {
-        return false;
-    }
-
-    Win32Registry registry = OpenRegistry(root, flags);
-    if (registry.DeleteKey(path, &code)) {
-        return true;
-    }
-    if (code == RegistryError::AccessDenied && !ownershipTried && RecoverKeyOwnership(root, path, flags) &&
-        registry.DeleteKey(path, &code)) {
-        return true;
-    }
-    if (code == RegistryError::NotFound) {
-        return true;
-    }
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s': %d", L"RegOps::RemoveByForce", path.c_str(),
-               CodeOf(code));
-    return false;
+    return KeyTreeRemoval(flags).Remove(parentKey.handle.get(), name, branch);
 }
 
 bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring& mask, DWORD flags)

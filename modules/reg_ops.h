@@ -30,6 +30,14 @@ std::vector<std::wstring> GetMultiString(HKEY root, const std::wstring& path, co
 // list when read back).
 bool SetMultiString(HKEY root, const std::wstring& path, const std::wstring& valueName,
                     const std::vector<std::wstring>& strings, DWORD flags);
+// The names of a value that holds a list, in any form Windows reads one (NvNameLists; `separator` joins the names
+// of a text list, 0 when such a text is one name); empty when the value is missing or holds no list.
+std::vector<std::wstring> GetNameList(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                                      wchar_t separator, DWORD flags);
+// Takes the names out of such a list, keeping the others in their order, and writes it back in the type it had;
+// a list left empty is deleted. True when none of the names is in the list afterwards.
+bool RemoveFromNameList(HKEY root, const std::wstring& path, const std::wstring& valueName,
+                        const std::vector<std::wstring>& names, wchar_t separator, DWORD flags);
 // Deletes the named value of the key.
 bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueName, DWORD flags);
 // The names in enumeration order; an empty list both for a key without any and for one that could not be

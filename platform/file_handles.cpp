@@ -13,7 +13,6 @@ namespace {
 
 constexpr NTSTATUS kObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
 constexpr NTSTATUS kObjectPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // FILE_DISPOSITION_INFO_EX and its class exist from Windows 10 1607; older systems refuse them.
 constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 constexpr DWORD kDispositionDelete = 0x1;
@@ -84,10 +83,11 @@ bool IsReparsePoint(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool OpenTrustedFolder(const std::wstring& literal, Folder& folder)
+bool OpenTrustedFolder(const std::wstring& literal, Folder& folder, ACCESS_MASK access = 0)
 {
-    folder.handle.reset(::CreateFileW(literal.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    folder.handle.reset(::CreateFileW(literal.c_str(),
+                                      access | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!folder.handle) {
         return false;
     }
@@ -133,6 +133,21 @@ std::vector<std::wstring> StartingFolders()
     return literal;
 }
 
+// Opens or creates `name` relative to the folder's handle, as itself (a link is never followed).
+NTSTATUS CreateInside(const Folder& parent, const std::wstring& name, ACCESS_MASK access, ULONG share,
+                      ULONG disposition, ULONG options, HANDLE& handle)
+{
+    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent.handle.get(), nullptr);
+    IO_STATUS_BLOCK io{};
+    return ::NtCreateFile(&handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                          disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+}
+
+} // namespace
+
 std::vector<std::wstring> Components(const std::wstring& literal, size_t start)
 {
     std::vector<std::wstring> components;
@@ -147,20 +162,18 @@ std::vector<std::wstring> Components(const std::wstring& literal, size_t start)
     return components;
 }
 
-} // namespace
+bool OpenRoot(const std::wstring& literal, ACCESS_MASK access, Folder& root, size_t& rootLength)
+{
+    rootLength = RootLength(literal);
+    return rootLength != 0 && OpenTrustedFolder(literal.substr(0, rootLength), root, access);
+}
 
-Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access)
+Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD share)
 {
     Entry entry;
-    UNICODE_STRING text{static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                        static_cast<USHORT>(name.size() * sizeof(wchar_t)), const_cast<PWSTR>(name.c_str())};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent.handle.get(), nullptr);
-    IO_STATUS_BLOCK io{};
     HANDLE handle = nullptr;
-    const NTSTATUS status = ::NtCreateFile(
-        &handle, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io, nullptr, 0, kShareAll, FILE_OPEN,
-        FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = CreateInside(parent, name, access | FILE_READ_ATTRIBUTES, share, FILE_OPEN,
+                                         FILE_OPEN_FOR_BACKUP_INTENT, handle);
     if (status < 0) {
         entry.kind = status == kObjectNameNotFound || status == kObjectPathNotFound ? Kind::Missing : Kind::Failed;
         entry.error = ::RtlNtStatusToDosError(status);
@@ -191,6 +204,47 @@ Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK acce
     }
     entry.kind = (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::Directory : Kind::File;
     return entry;
+}
+
+UniqueFile CreateNewChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD& error)
+{
+    HANDLE handle = nullptr;
+    const NTSTATUS status = CreateInside(parent, name, access, 0, FILE_CREATE, FILE_NON_DIRECTORY_FILE, handle);
+    if (status < 0) {
+        error = ::RtlNtStatusToDosError(status);
+        return UniqueFile();
+    }
+    return UniqueFile(handle);
+}
+
+DWORD RenameInto(HANDLE handle, const Folder& parent, const std::wstring& name)
+{
+    // FILE_RENAME_INFORMATION: the flags (or the replace flag) share the first field.
+    constexpr auto kRenameInformation = static_cast<FILE_INFORMATION_CLASS>(10);
+    constexpr auto kRenameInformationEx = static_cast<FILE_INFORMATION_CLASS>(65);
+    constexpr ULONG kReplaceIfExists = 0x1;
+    constexpr ULONG kPosixSemantics = 0x2;
+    constexpr ULONG kIgnoreReadOnly = 0x40;
+    const size_t nameBytes = name.size() * sizeof(wchar_t);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->RootDirectory = parent.handle.get();
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    memcpy(rename->FileName, name.c_str(), nameBytes);
+    NTSTATUS status = -1;
+    for (const auto& [type, flags] :
+         {std::pair{kRenameInformationEx, kReplaceIfExists | kPosixSemantics | kIgnoreReadOnly},
+          std::pair{kRenameInformation, kReplaceIfExists}}) {
+        memcpy(buffer.data(), &flags, sizeof(flags));
+        IO_STATUS_BLOCK io{};
+        // Systems and file systems without the extended form refuse it, each in its own words: the plain form
+        // follows whatever the answer.
+        status = ::NtSetInformationFile(handle, &io, rename, static_cast<ULONG>(buffer.size()), type);
+        if (status >= 0) {
+            break;
+        }
+    }
+    return status >= 0 ? ERROR_SUCCESS : ::RtlNtStatusToDosError(status);
 }
 
 bool AdoptFolder(Entry& entry, const Folder& parent, const std::wstring& name, Folder& folder)

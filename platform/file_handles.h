@@ -40,8 +40,16 @@ struct Entry {
     DWORD error = ERROR_SUCCESS;
 };
 
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // Opens `name` inside the folder with the given access added to FILE_READ_ATTRIBUTES and SYNCHRONIZE.
-Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access);
+Entry OpenChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD share = kShareAll);
+// Creates the file `name` inside the folder, never opening anything already there (a file, a link); no sharing.
+// Null with the reason in `error` on failure.
+UniqueFile CreateNewChild(const Folder& parent, const std::wstring& name, ACCESS_MASK access, DWORD& error);
+// Renames the opened object to `name` inside `parent`, replacing what is there as a name (never through it).
+// Tries the extended form that also replaces a read-only file first. Returns a Win32 error code.
+DWORD RenameInto(HANDLE handle, const Folder& parent, const std::wstring& name);
 // Makes an opened directory entry the folder that its children are opened from.
 bool AdoptFolder(Entry& entry, const Folder& parent, const std::wstring& name, Folder& folder);
 
@@ -69,6 +77,12 @@ struct Target {
     std::wstring path;
     Entry link;
 };
+
+// Opens the root folder of a literal path ("\\?\C:\" or "\\?\UNC\server\share\") with the given access added
+// to listing; `rootLength` is the length of that root in the path. False when the path has no root.
+bool OpenRoot(const std::wstring& literal, ACCESS_MASK access, Folder& root, size_t& rootLength);
+// The path's components after `start`, empty ones skipped.
+std::vector<std::wstring> Components(const std::wstring& literal, size_t start);
 
 // Opens the folder that holds the path's last component, walking down without following links from the
 // deepest special folder that contains the path (the volume root when none does). Folders above that

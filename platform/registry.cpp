@@ -1,7 +1,6 @@
 #include "platform/registry.h"
 
-#include "platform/ownership.h"
-#include "platform/privilege.h"
+#include "platform/registry_keys.h"
 #include "platform/text_conversion.h"
 
 #include <climits>
@@ -15,7 +14,9 @@ namespace {
 constexpr DWORD kKeyNameBuffer = 256;
 constexpr DWORD kValueNameBuffer = 32767;
 
-RegistryError MapError(LSTATUS status)
+} // namespace
+
+RegistryError ToRegistryError(LSTATUS status)
 {
     switch (status) {
     case ERROR_SUCCESS:
@@ -30,6 +31,13 @@ RegistryError MapError(LSTATUS status)
     default:
         return RegistryError::Failure;
     }
+}
+
+namespace {
+
+RegistryError MapError(LSTATUS status)
+{
+    return ToRegistryError(status);
 }
 
 std::vector<std::wstring> Utf8ListToWide(const std::vector<std::string>& strings)
@@ -50,6 +58,11 @@ std::vector<std::string> WideListToUtf8(const std::vector<std::wstring>& strings
         result.push_back(WideToUtf8(text));
     }
     return result;
+}
+
+bool HasNul(const std::wstring& name)
+{
+    return name.find(L'\0') != std::wstring::npos;
 }
 
 // Joins below the root without a leading backslash, so that top-level keys can be named too.
@@ -313,6 +326,10 @@ bool Win32Registry::DeleteBranch(const std::wstring& parentPath, const std::wstr
     std::vector<std::wstring> subKeys;
     ListNames(path, false, subKeys);
     for (const std::wstring& subKey : subKeys) {
+        // A path cut at a NUL would name this key or another one: never follow such a name.
+        if (HasNul(subKey)) {
+            return Finish(RegistryError::InvalidArgument, code);
+        }
         if (!DeleteBranch(path, subKey, code)) {
             return false;
         }
@@ -572,6 +589,12 @@ bool Win32Registry::SetQWORD(const std::string& keyPath, const std::string& valu
     return SetQWORD(Utf8ToWide(keyPath), Utf8ToWide(valueName), value, code);
 }
 
+bool Win32Registry::SetValueRaw(const std::wstring& keyPath, const std::wstring& valueName, DWORD type,
+                                const RegistryBytes& bytes, RegistryError* code)
+{
+    return SetValue(keyPath, valueName, type, bytes.data(), bytes.size(), code);
+}
+
 bool Win32Registry::SetBinary(const std::wstring& keyPath, const std::wstring& valueName, const RegistryBytes& bytes,
                               RegistryError* code)
 {
@@ -684,6 +707,9 @@ bool Win32Registry::CopyBranch(const std::wstring& sourcePath, const std::wstrin
         }
     }
     for (const std::wstring& subKey : subKeys) {
+        if (HasNul(subKey)) {
+            return Finish(RegistryError::InvalidArgument, code);
+        }
         if (!CopyBranch(JoinKeyPath(sourcePath, subKey), JoinKeyPath(destinationPath, subKey), code)) {
             return false;
         }
@@ -721,24 +747,7 @@ DWORD TakeKeyOwnership(HKEY root, const std::wstring& keyPath, PSID administrato
                        const OwnedSecurityAttributes& holder, bool wow64Key32)
 {
     // By handle, so the view flag chooses the key: a name-based reset of the 32-bit view can reach the 64-bit key
-    // instead. A key that denies everyone grants WRITE_OWNER only through the privilege, and WRITE_DAC only to
-    // its owner, so the owner is written through one handle and the access list through a second.
-    const REGSAM view = wow64Key32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
-    NvPrivilege takeOwnership(SE_TAKE_OWNERSHIP_NAME);
-    const std::pair<REGSAM, SECURITY_INFORMATION> steps[] = {
-        {WRITE_OWNER, OWNER_SECURITY_INFORMATION},
-        {WRITE_DAC, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION}};
-    for (const auto& [access, information] : steps) {
-        UniqueKey key;
-        if (const LSTATUS status = ::RegOpenKeyExW(root, keyPath.c_str(), 0, access | view, key.put());
-            status != ERROR_SUCCESS) {
-            return static_cast<DWORD>(status);
-        }
-        if (const DWORD error = ResetHandleOwnership(reinterpret_cast<HANDLE>(key.get()), SE_REGISTRY_KEY, information,
-                                                     administrators, holder, ::SetSecurityInfo);
-            error != ERROR_SUCCESS) {
-            return error;
-        }
-    }
-    return ERROR_SUCCESS;
+    // instead. A link is reset as itself, never its target.
+    return NvRegistryKeys::ResetOwnership(root, keyPath, wow64Key32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, administrators,
+                                          holder);
 }

@@ -22,6 +22,9 @@ enum class RegistryError : uint32_t {
 
 using RegistryBytes = std::vector<uint8_t>;
 
+// The result code of a Win32 registry status.
+RegistryError ToRegistryError(LSTATUS status);
+
 // Registry access for the script side: UTF-8 names and texts. Key paths lie below the root, backslash-
 // separated, without a leading backslash. Every operation stores its result code as the last one and writes
 // it to `code` when given.
@@ -177,6 +180,9 @@ public:
                              DWORD& type, RegistryError* code = nullptr);
     virtual bool GetValueRaw(const std::wstring& keyPath, const std::wstring& valueName, RegistryBytes& bytes,
                              DWORD& type, RegistryError* code = nullptr);
+    // Writes the bytes as a value of the type given; the key must exist already.
+    virtual bool SetValueRaw(const std::wstring& keyPath, const std::wstring& valueName, DWORD type,
+                             const RegistryBytes& bytes, RegistryError* code = nullptr);
 
 private:
     RegistryError OpenKey(const std::wstring& keyPath, REGSAM access, UniqueKey& key) const;

@@ -122,7 +122,8 @@ function system.RunAndWait(program, arguments)
         CreationFlags_CREATE_NO_WINDOW)
 end
 
--- The device classes' filter lists that name one of the drivers, as {class key, value name, list}.
+-- The device classes' filter lists that name one of the drivers, as {class key, value name, drivers}. A list is
+-- read as Windows reads it: REG_MULTI_SZ with or without its final terminator, or a REG_SZ naming one filter.
 function system.FindClassFilters(drivers)
     local found = {}
     if #(drivers or {}) == 0 then
@@ -132,10 +133,9 @@ function system.FindClassFilters(drivers)
     for _, class in ipairs(Reg.GetSubKeys(HKLM, CLASS_KEY)) do
         local key = CLASS_KEY .. "\\" .. class
         for _, value in ipairs(FILTER_VALUES) do
-            local filters = Reg.GetMultiString(HKLM, key, value)
-            for _, filter in ipairs(filters) do
+            for _, filter in ipairs(Reg.GetNameList(HKLM, key, value)) do
                 if wanted[filter:lower()] then
-                    found[#found + 1] = {key, value, filters, wanted}
+                    found[#found + 1] = {key, value, drivers}
                     break
                 end
             end
@@ -144,31 +144,17 @@ function system.FindClassFilters(drivers)
     return found
 end
 
--- Takes the product's drivers out of the filter lists, keeping every other filter in its order; a list that
--- only named the product's drivers is deleted. A filter without its driver can keep Windows from starting,
--- so one that remains is reported. Returns what remains.
+-- Takes the product's drivers out of the filter lists, keeping every other filter in its order and the value in
+-- the type it had; a list that only named the product's drivers is deleted. A filter without its driver can keep
+-- Windows from starting, so one that remains is reported. Returns what remains.
 function system.RemoveClassFilters(found)
     local leftovers = {}
     for _, entry in ipairs(found) do
-        local key, value, filters, wanted = entry[1], entry[2], entry[3], entry[4]
-        local kept = {}
-        for _, filter in ipairs(filters) do
-            if not wanted[filter:lower()] then
-                kept[#kept + 1] = filter
-            end
-        end
-        Log.Info("Removing the product's filters from HKLM\\" .. key .. "\\" .. value .. ", keeping: " ..
-                     table.concat(kept, " "))
-        if #kept == 0 then
-            Reg.DeleteKey(HKLM, key, value)
-        else
-            Reg.SetMultiString(kept, HKLM, key, value)
-        end
-        for _, filter in ipairs(Reg.GetMultiString(HKLM, key, value)) do
-            if wanted[filter:lower()] then
-                leftovers[#leftovers + 1] = key .. "\\" .. value
-                break
-            end
+        local key, value, drivers = entry[1], entry[2], entry[3]
+        Log.Info("Removing the product's filters from HKLM\\" .. key .. "\\" .. value .. ": " ..
+                     table.concat(drivers, " "))
+        if not Reg.RemoveNames(drivers, HKLM, key, value) then
+            leftovers[#leftovers + 1] = key .. "\\" .. value
         end
     end
     return leftovers

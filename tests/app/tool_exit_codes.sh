@@ -26,9 +26,17 @@ nv_check "the scripts folder is left in place" test -d "$empty"
 nv_check "no scripts is logged" grep -q 'UiToolLib::DetectProducts: Could not find any scripts from C:\\empty-scripts' \
     <<<"$(nv_tool_log)"
 
+# Work directories of killed runs are cleared by the next run; a folder of another name pattern stays.
+temp=$(find "$WINEPREFIX/drive_c/users" -maxdepth 4 -type d -iname temp | head -n1)
+mkdir -p "$temp/nv12345678901.tmp/inner" "$temp/nvkeep.tmp"
+touch "$temp/nv12345678901.tmp/inner/antivirus.lua"
 nv_tool /silent >/dev/null
 code=$?
 log=$(nv_tool_log)
+nv_check "a killed run's work directory is removed" test ! -e "$temp/nv12345678901.tmp"
+nv_check "its removal is logged" grep -q 'Removing the work directory of an earlier run: .*nv12345678901.tmp' <<<"$log"
+nv_check "a folder that only looks alike stays" test -d "$temp/nvkeep.tmp"
+rmdir "$temp/nvkeep.tmp"
 nv_check "a plain silent run on a clean machine exits with 0" test "$code" -eq 0
 nv_check "the script bundle is extracted" grep -q "ZipDropper::ExtractFilesFromResource: 'logs.lua'" <<<"$log"
 workdir=$(grep -o 'UiTool::CreateWorkDir: Working directory: .*' <<<"$log" | tail -n1 | sed 's/.*: //')
@@ -72,20 +80,66 @@ nv_check "no work directory is created without administrator rights" \
 nv_tool /testui /silent >/dev/null
 nv_check "the test pages end with 0" test $? -eq 0
 
-# A second instance while the mutex is held, by a helper that holds it until its input closes.
-fifo=$(mktemp -u)
-mkfifo "$fifo"
-nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" <"$fifo" >"$fifo.out" &
-holder=$!
-exec 7>"$fifo"
-nv_check "the helper holds the instance mutex" \
-    nv_wait_for 60 "the helper to hold the instance mutex" grep -q holding "$fifo.out"
-nv_tool /silent '/scripts=C:\empty-scripts' >/dev/null
+# The report is put in place by handle: an old read-only report is replaced; a name that can be neither replaced
+# nor deleted (a folder) is named as not this run's, and the exit code stays.
+reports="$(nv_drive_c)/reports"
+mkdir -p "$reports/report.json.d"
+echo stale >"$reports/old.json"
+chmod a-w "$reports/old.json"
+nv_wine attrib +r 'C:\reports\old.json' >/dev/null 2>&1
+nv_tool /testui /silent '/report=C:\reports\old.json' >/dev/null
+nv_check "a read-only old report is replaced" grep -q '"exitCode": 0' "$reports/old.json"
+mv "$reports/report.json.d" "$reports/taken.json"
+output=$(nv_tool /testui /silent '/report=C:\reports\taken.json' /exitcodes=msi)
 code=$?
-exec 7>&-
-wait "$holder"
-rm -f "$fifo" "$fifo.out"
+nv_check "a report name that cannot be replaced keeps the exit code" test "$code" -eq 0
+nv_check "the console says the old file is not this run's" \
+    grep -q "^Warning: the file at 'C:\\\\reports\\\\taken.json' is not this run's report" <<<"$output"
+nv_check "so does the log" grep -q "is not this run's report and cannot be replaced" <<<"$(nv_tool_log)"
+nv_check "no temporary file is left beside it" test -z "$(find "$reports" -name '*.tmp')"
+
+# Runs the tool with `$@` while instance_mutex_holder holds the mark named by $1 until its input closes; the
+# tool's output in $output, its exit code in $code and its log lines in $log.
+run_beside_holder() {
+    local mode=$1 fifo
+    shift
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" "$mode" <"$fifo" >"$fifo.out" &
+    local holder=$!
+    exec 7>"$fifo"
+    nv_check "the helper holds the $mode mark" nv_wait_for 60 "the helper to hold the $mode mark" grep -q holding "$fifo.out"
+    local before
+    before=$(nv_tool_log | wc -l)
+    output=$(nv_tool "$@")
+    code=$?
+    log=$(nv_tool_log | tail -n +$((before + 1)))
+    exec 7>&-
+    wait "$holder"
+    rm -f "$fifo" "$fifo.out"
+}
+
+# A real second instance: the helper holds the tool's own guard.
+run_beside_holder guard /silent '/scripts=C:\empty-scripts'
 nv_check "a second instance exits with 4" test "$code" -eq 4
-nv_check "the second instance is logged" grep -q 'Run: Another instance is already running' <<<"$(nv_tool_log)"
+nv_check "the second instance is logged" grep -q 'Run: Another instance is already running' <<<"$log"
+nv_check "a silent second instance says so on the console" grep -q 'Another instance is already running' <<<"$output"
+run_beside_holder guard /detect
+nv_check "a detecting second instance exits with 4 and says so" \
+    test "$code" -eq 4 -a -n "$(grep 'Another instance is already running' <<<"$output")"
+
+# A user who creates the name earlier versions used first no longer stops the run.
+run_beside_holder old-name /silent '/scripts=C:\empty-scripts'
+nv_check "a squatted old name does not stop the run" test "$code" -eq 1
+nv_check "the run with a squatted old name goes on to the scripts" \
+    grep -q 'Could not find any scripts from C:\\empty-scripts' <<<"$log"
+
+# Where the guard is a global mutex (Wine has no private namespaces), one owned by another account is not taken
+# for a running tool, nor ignored: the run ends with 1 and says why.
+run_beside_holder foreign /silent '/scripts=C:\empty-scripts'
+nv_check "a guard held by another account ends the run with 1" test "$code" -eq 1
+nv_check "the foreign guard is named on the console" \
+    grep -q 'Cannot make sure that only one instance runs: the name is held by another account (S-1-5-21-1-2-3-1001)' \
+    <<<"$output"
 
 nv_finish

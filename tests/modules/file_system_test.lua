@@ -326,6 +326,11 @@ T.Case("arguments of a wrong type raise", function()
         { function() FileSystem.ReadFile(path, "all") end, "bad argument #2 .-number expected, got string" },
         { function() FileSystem.IsInFolder(path) end, "bad argument #2 .-string expected, got no value" },
         { function() FileSystem.GetCommandProgram({}) end, "bad argument #1 .-string expected, got table" },
+        -- Windows would cut these at the NUL and act on the path before it.
+        { function() FileSystem.RemoveRecursive(path .. "\0junk") end, "bad argument #1 .-with a NUL character" },
+        { function() FileSystem.DeleteFile(path .. "\\x\0junk") end, "with a NUL character" },
+        { function() FileSystem.RemoveRecursiveByMask(path, "*\0") end, "bad argument #2 .-with a NUL character" },
+        { function() FileSystem.MakePath(path, "a\0b") end, "bad argument #2 .-with a NUL character" },
     }
     for i, c in ipairs(cases) do
         T.Raises(c[1], c[2], "case " .. i)

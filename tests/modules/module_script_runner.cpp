@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "platform/text_conversion.h"
 #include "platform/unique_resource.h"
+#include "tests/harness/registry_plants.h"
 
 #include <windows.h>
 
@@ -100,6 +101,30 @@ int CreateKey(lua_State* state)
 }
 
 // SetValue(root, path, name, type, data bytes [, view]) -> Win32 error code; the key must exist.
+// A subkey whose name may hold NUL characters, below an existing key.
+int CreateCountedKey(lua_State* state)
+{
+    HKEY root = RootArgument(state, 1);
+    const std::wstring path = WideArgument(state, 2);
+    const std::wstring name = WideArgument(state, 3);
+    UniqueKey parent;
+    if (const LSTATUS status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS, parent.put());
+        status != ERROR_SUCCESS) {
+        return PushResult(state, status);
+    }
+    const UniqueKey key(NvTest::CreateCountedKey(parent.get(), name));
+    return PushResult(state, key ? ERROR_SUCCESS : ERROR_INVALID_NAME);
+}
+
+// A registry link at the path to the key with the native name given.
+int CreateLink(lua_State* state)
+{
+    HKEY root = RootArgument(state, 1);
+    const std::wstring path = WideArgument(state, 2);
+    const std::wstring target = WideArgument(state, 3);
+    return PushResult(state, NvTest::CreateRegistryLink(root, path, target));
+}
+
 int SetValue(lua_State* state)
 {
     HKEY root = RootArgument(state, 1);
@@ -242,6 +267,8 @@ const luaL_Reg kTestHostFunctions[] = {
     {"ResetStatus", ResetStatus},
     {"CreateKey", CreateKey},
     {"SetValue", SetValue},
+    {"CreateCountedKey", CreateCountedKey},
+    {"CreateLink", CreateLink},
     {"SetKeyDacl", SetKeyDacl},
     {"KeySddl", KeySddl},
     {"OpenKey", OpenKey},

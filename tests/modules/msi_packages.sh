@@ -164,7 +164,9 @@ nv_check "Windows Installer's messages are logged at their levels" \
 logged "Lua::Msi::UninstallProduct: Uninstalling '{5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A56}' failed: 1603"
 logged "Lua::Msi::UninstallProduct: Uninstalling '{5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53}' failed: 1612"
 logged "Lua::Msi::UninstallProduct: Uninstalling '{5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A57}' failed: 3010"
-nv_check "Windows Installer wrote the verbose log" test -s "$work/graceful/uninstall.log"
+# Only the file name counts: the log goes into the run's checked log folder, never where a script points.
+nv_check "Windows Installer wrote the verbose log into the tool's log folder" \
+    test -s "$drive_c/ProgramData/Norvane/Log/UninstallationTool/uninstall.log" -a ! -e "$work/graceful/uninstall.log"
 
 # Names under an upgrade code that are not packed product codes: the default value and a path into Delta's
 # data; and a component key that holds only its default value. None of them may steer the deletions.

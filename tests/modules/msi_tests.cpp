@@ -174,7 +174,7 @@ std::wstring DefaultValue(const wchar_t* key)
     return data;
 }
 
-TEST(MsiService, SafeModeRegistersAndStartsTheInstallerService)
+TEST(MsiService, SafeModeRegistersAndStartsTheInstallerServiceForTheRunOnly)
 {
     const struct {
         int bootMode;
@@ -185,8 +185,19 @@ TEST(MsiService, SafeModeRegistersAndStartsTheInstallerService)
         EXPECT_TRUE(StartMSIServiceIfNeeded(c.bootMode));
         EXPECT_EQ(DefaultValue(c.key), L"Service") << c.key;
         EXPECT_EQ(InstallerServiceState(), static_cast<DWORD>(SERVICE_RUNNING)) << c.bootMode;
-        ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, c.key);
+        RemoveMSIServiceRegistration();
+        EXPECT_FALSE(KeyExists(c.key)) << "the registration this run made is gone at its end";
     }
+    // A registration the administrator made earlier stays.
+    UniqueKey earlier;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMinimalKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, earlier.put(),
+                                nullptr),
+              ERROR_SUCCESS);
+    StopInstallerService();
+    EXPECT_TRUE(StartMSIServiceIfNeeded(1));
+    RemoveMSIServiceRegistration();
+    EXPECT_TRUE(KeyExists(kMinimalKey));
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, kMinimalKey);
     // Running already: nothing is registered.
     EXPECT_TRUE(StartMSIServiceIfNeeded(1));
     EXPECT_FALSE(KeyExists(kMinimalKey));

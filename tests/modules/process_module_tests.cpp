@@ -15,7 +15,13 @@
 
 namespace {
 
-const std::wstring kProductProgram = BuildPath(NV_PRODUCT_PROGRAM);
+// A program starts only from where nobody but administrators can write, which the build tree may not be (a
+// clone under /tmp is writable by everyone): the tests start a copy inside the prefix.
+const std::wstring kProductProgram = [] {
+    const std::wstring copy = ProgramDataFolder() + L"\\NvTests\\nv_product_program.exe";
+    CopyInto(BuildPath(NV_PRODUCT_PROGRAM), copy);
+    return copy;
+}();
 
 size_t CountProcessesNamed(const std::wstring& name)
 {
@@ -152,6 +158,14 @@ TEST(ProcessArguments, WrongTypesRaise)
         {"Process.StartProcessAndWaitForCompletion('p', '', 'soon')", "number expected, got string"},
         {"Process.StartProcessAndWaitForCompletion('p', '', 1.5)", "number has no integer representation"},
         {"Process.StartProcess('p', '', true)", "number expected, got boolean"},
+        // A path, a command line, a working folder, a name or a mask that Windows would cut at the NUL.
+        {"Process.StartProcess('p\\0.exe')", "bad argument #1 to 'StartProcess' (string with a NUL character)"},
+        {"Process.StartProcessAndWaitForCompletion('p', '/S\\0 /debug')", "bad argument #2"},
+        {"Process.StartProcess('p', '', 8, 'C:\\\\\\0x')", "bad argument #4"},
+        {"Process.TerminateByName('p.exe\\0')", "string with a NUL character"},
+        {"Process.TerminateByNameMask('*\\0')", "string with a NUL character"},
+        {"Service.Cleanup('Svc\\0x')", "string with a NUL character"},
+        {"Atom.GlobalAdd('a\\0b')", "string with a NUL character"},
     };
     for (const auto& [call, message] : cases) {
         const std::string result = script.Run("return " + call);
@@ -293,6 +307,59 @@ TEST(StartProcess, ReturnsOnceTheProcessExists)
     EXPECT_EQ(CountProcessesNamed(L"nvstarted.exe"), 1u);
     EXPECT_EQ(script.Run("return Process.TerminateByName('nvstarted.exe')"), "true");
     EXPECT_EQ(CountProcessesNamed(L"nvstarted.exe"), 0u);
+}
+
+TEST(StartProcess, OnlyFlagsForAProgramTheToolWaitsForArePassedOn)
+{
+    ScriptState script;
+    TempFolder folder;
+    const std::wstring record = folder.Path() + L"\\launch.txt";
+    const ScopedEnvironment recording(L"NV_TEST_COMMAND_LINE_FILE", record);
+    const std::string program = LuaString(kProductProgram);
+    // Each of these would crash, hang or stall the run: refused before anything starts.
+    for (const char* flags : {"CreationFlags_EXTENDED_STARTUPINFO_PRESENT", "CreationFlags_DEBUG_PROCESS",
+                              "CreationFlags_CREATE_SUSPENDED", "CreationFlags_REALTIME_PRIORITY_CLASS",
+                              "CreationFlags_CREATE_NO_WINDOW | CreationFlags_CREATE_PROTECTED_PROCESS"}) {
+        const LogWindow log;
+        EXPECT_EQ(script.Run("return Process.StartProcessAndWaitForCompletion(" + program + ", '', -1, " + flags + ")"),
+                  "false")
+            << flags;
+        EXPECT_EQ(script.Run("return Process.StartProcess(" + program + ", '', " + flags + ")"), "false") << flags;
+        EXPECT_TRUE(log.Contains("LaunchProgram: Not starting '") && log.Contains("are not allowed")) << log.Text();
+        EXPECT_EQ(::GetFileAttributesW(record.c_str()), INVALID_FILE_ATTRIBUTES) << flags << " started the program";
+    }
+    for (const char* flags : {"CreationFlags_CREATE_NO_WINDOW | CreationFlags_BELOW_NORMAL_PRIORITY_CLASS",
+                              "CreationFlags_CREATE_NEW_CONSOLE | CreationFlags_CREATE_UNICODE_ENVIRONMENT"}) {
+        EXPECT_EQ(
+            script.Run("return Process.StartProcessAndWaitForCompletion(" + program + ", '', 30000, " + flags + ")"),
+            "true")
+            << flags;
+    }
+}
+
+// The test script makes this folder writable by everyone before the tests run.
+TEST(StartProcess, NothingIsStartedFromAFolderOthersCanWrite)
+{
+    wchar_t open[MAX_PATH];
+    if (::GetEnvironmentVariableW(L"NV_TEST_OPEN_FOLDER", open, MAX_PATH) == 0) {
+        GTEST_SKIP() << "NV_TEST_OPEN_FOLDER names no folder";
+    }
+    ScriptState script;
+    TempFolder records;
+    const std::wstring record = records.Path() + L"\\launch.txt";
+    const ScopedEnvironment recording(L"NV_TEST_COMMAND_LINE_FILE", record);
+    const std::wstring folder = open;
+    for (const std::wstring& program : {folder + L"\\planted.exe", folder + L"\\inner\\planted.exe"}) {
+        ASSERT_TRUE(CopyInto(kProductProgram, program));
+        const LogWindow log;
+        EXPECT_EQ(script.Run("return Process.StartProcessAndWaitForCompletion(" + LuaString(program) + ")"), "false");
+        EXPECT_EQ(script.Run("return Process.StartProcess(" + LuaString(program) + ")"), "false");
+        EXPECT_TRUE(log.Contains("LaunchProgram: Not starting '" + WideToUtf8(program) + "': the folder '" +
+                                 WideToUtf8(folder) + "' is writable by S-1-1-0"))
+            << log.Text();
+        EXPECT_EQ(::GetFileAttributesW(record.c_str()), INVALID_FILE_ATTRIBUTES) << "the planted program ran";
+        ::DeleteFileW(program.c_str());
+    }
 }
 
 } // namespace

@@ -4,4 +4,7 @@
 source "$NV_SOURCE_DIR/tests/harness/lib.sh"
 
 nv_new_prefix
-nv_wine "$1"
+# A folder that everyone may write: Wine shows the Unix mode as an access list that lets everyone in.
+mkdir -p "$(nv_drive_c)/open-to-all/inner"
+chmod 777 "$(nv_drive_c)/open-to-all"
+NV_TEST_OPEN_FOLDER='C:\open-to-all' nv_wine "$1"

@@ -1,4 +1,5 @@
 #include "platform/registry.h"
+#include "platform/registry_lists.h"
 #include "platform/security.h"
 #include "tests/platform/memory_registry.h"
 
@@ -385,6 +386,56 @@ TEST_F(RegistryViewTest, KeyThatRefusesDeletionIsRecoveredThroughOwnership)
     EXPECT_EQ(security.substr(0, 6), L"O:BAD:") << security;
     EXPECT_EQ(security.substr(security.find(L'(')), L"(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << security;
     EXPECT_TRUE(m_registry.DeleteKey(key, &code));
+}
+
+} // namespace
+
+namespace {
+
+RegistryBytes Bytes(const std::wstring& text)
+{
+    RegistryBytes bytes(text.size() * sizeof(wchar_t));
+    memcpy(bytes.data(), text.data(), bytes.size());
+    return bytes;
+}
+
+TEST(NameLists, EveryFormWindowsReadsIsAListAndIsWrittenBackInItsOwnForm)
+{
+    using Names = std::vector<std::wstring>;
+    const struct {
+        DWORD type;
+        std::wstring data;
+        wchar_t separator;
+        Names names;
+    } cases[] = {
+        {REG_MULTI_SZ, std::wstring(L"a\0nvepsp\0b\0\0", 12), L'\0', {L"a", L"nvepsp", L"b"}},
+        // Without the final terminators, and with an empty string that ends the list early.
+        {REG_MULTI_SZ, std::wstring(L"a\0nvepsp", 8), L'\0', {L"a", L"nvepsp"}},
+        {REG_MULTI_SZ, std::wstring(L"a\0\0b\0", 5), L'\0', {L"a"}},
+        {REG_MULTI_SZ, std::wstring(), L'\0', {}},
+        // A text is one name, ending at its first NUL; a provider order joins its names with commas.
+        {REG_SZ, std::wstring(L"nvepsp\0", 7), L'\0', {L"nvepsp"}},
+        {REG_SZ, L"nvepsp", L'\0', {L"nvepsp"}},
+        {REG_EXPAND_SZ, std::wstring(L"nv\0junk", 7), L'\0', {L"nv"}},
+        {REG_SZ, L"RDPNP,LanmanWorkstation, webclient,", L',', {L"RDPNP", L"LanmanWorkstation", L"webclient"}},
+    };
+    for (const auto& c : cases) {
+        Names names{L"stale"};
+        EXPECT_TRUE(NvNameLists::Parse(c.type, Bytes(c.data), c.separator, names)) << c.type;
+        EXPECT_EQ(names, c.names) << c.type << L" " << c.data;
+    }
+    Names names;
+    EXPECT_FALSE(NvNameLists::Parse(REG_BINARY, Bytes(L"nvepsp"), L'\0', names)) << "binary data holds no list";
+    EXPECT_FALSE(NvNameLists::Parse(REG_DWORD, RegistryBytes(4), L'\0', names));
+
+    names = {L"a", L"NvEpSp", L"b", L"nvepsp"};
+    EXPECT_TRUE(NvNameLists::RemoveNames(names, {L"nvepsp"}));
+    EXPECT_EQ(names, (Names{L"a", L"b"})) << "removed without regard to case, the others kept in order";
+    EXPECT_FALSE(NvNameLists::RemoveNames(names, {L"nvep"})) << "whole names only";
+    EXPECT_EQ(NvNameLists::Format(REG_MULTI_SZ, names, L'\0'), Bytes(std::wstring(L"a\0b\0\0", 5)));
+    EXPECT_EQ(NvNameLists::Format(REG_SZ, {L"RDPNP", L"webclient"}, L','),
+              Bytes(std::wstring(L"RDPNP,webclient\0", 16)));
+    EXPECT_EQ(NvNameLists::Format(REG_SZ, {L"upper"}, L'\0'), Bytes(std::wstring(L"upper\0", 6)));
 }
 
 } // namespace

@@ -148,7 +148,7 @@ nv_check "failed run: the report" report_check "$(temp_unix failed.json)" "${BAS
 # Another instance running: 4 maps to 1618 ("try again later"), and that run reports too.
 fifo=$(mktemp -u)
 mkfifo "$fifo"
-nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" <"$fifo" >"$fifo.out" &
+nv_wine "$NV_BUILD_DIR/tests/app/instance_mutex_holder.exe" guard <"$fifo" >"$fifo.out" &
 holder=$!
 exec 7>"$fifo"
 nv_wait_for 60 "the instance mutex holder" grep -q holding "$fifo.out"
