@@ -195,13 +195,20 @@ bool ComponentIndex::Find(const std::wstring& componentsKey, const PackedCode& p
                           std::vector<Candidate>& candidates)
 {
     candidates.clear();
+    const wchar_t* cause = nullptr;
     if (!m_loaded) {
-        if (!Read(componentsKey, L"first use")) {
+        cause = L"first use";
+    } else if (m_watch.Changed()) {
+        cause = m_watch.IsArmed() ? L"changed since the last read" : L"no change watch";
+    }
+    // The enumeration goes by index: a subkey deleted while the key is read moves the next one past it, which the
+    // watch (armed before the read) shows. Such a read is repeated, a few times at most.
+    constexpr int kRepeats = 2;
+    for (int repeat = 0; cause != nullptr; ++repeat) {
+        if (!Read(componentsKey, cause)) {
             return false;
         }
-    } else if (m_watch.Changed() &&
-               !Read(componentsKey, m_watch.IsArmed() ? L"changed since the last read" : L"no change watch")) {
-        return false;
+        cause = repeat < kRepeats && m_watch.IsArmed() && m_watch.Changed() ? L"changed while it was read" : nullptr;
     }
     for (size_t i = 0; i < m_snapshot.entries.size(); ++i) {
         const Entry& entry = m_snapshot.entries[i];
