@@ -146,12 +146,17 @@ TEST(MsiCleanup, RemovesComponentReferencesOfTheProductOnly)
     EXPECT_EQ(ComponentState(), (std::vector<std::wstring>{shared + L' ' + other, unrelated + L' ' + other}));
 }
 
+uint64_t TimeValue(const FILETIME& time)
+{
+    return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
 uint64_t LastWriteTime(const std::wstring& component)
 {
     FILETIME time{};
     ::RegQueryInfoKeyW(OpenComponent(component, KEY_QUERY_VALUE).get(), nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr, nullptr, &time);
-    return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+    return TimeValue(time);
 }
 
 // Between two clean-ups another program adds the product to a component the index knows without it, files a
@@ -175,7 +180,7 @@ TEST(MsiCleanup, FollowsComponentsChangedBetweenCleanups)
     ASSERT_TRUE(NvTest::WaitFor(5000, "the components to age past the clock margin", [&] {
         FILETIME now;
         ::GetSystemTimeAsFileTime(&now);
-        return (static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) > trusted;
+        return TimeValue(now) > trusted;
     }));
     EXPECT_TRUE(MsiCleanup::CleanupProductCode(L"{00000000-0000-0000-0000-000000000001}"));
 
