@@ -5,6 +5,7 @@
 #include "modules/msi_registry_index.h"
 #include "modules/reg_ops.h"
 #include "platform/paths.h"
+#include "platform/registry.h"
 
 #include <windows.h>
 
@@ -58,10 +59,33 @@ bool Contains(const std::vector<std::wstring>& names, const std::wstring& name)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
+// How a key is named in the log: "HKLM\<path> (64-bit)".
+std::wstring KeyName(HKEY root, const std::wstring& path, DWORD flags)
+{
+    return std::wstring(root == HKEY_CLASSES_ROOT ? L"HKCR\\" : L"HKLM\\") + path +
+           ((flags & KEY_WOW64_32KEY) != 0 ? L" (32-bit)" : L" (64-bit)");
+}
+
+// Deletes a key of the Installer's data with everything below it; one that is there is named in the log first.
+// Only a key known to be missing goes unnamed: one whose existence cannot be read is deleted by force too.
+bool WipeInstallerKey(const wchar_t* caller, HKEY root, const std::wstring& path, DWORD flags)
+{
+    Win32Registry registry;
+    registry.SetRoot(root);
+    registry.SetAccessFlags(flags);
+    RegistryError code = RegistryError::Success;
+    if (!registry.KeyExists(path, &code) && code == RegistryError::NotFound) {
+        return true;
+    }
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Deleting key %s", caller, KeyName(root, path, flags).c_str());
+    return RegOps::WipeBranch(root, path, flags);
+}
+
 // The index only says which components may name the product; what is deleted is decided from a fresh listing
 // of each, so that a client added since the index was read keeps its component, and a component whose values
 // cannot be listed is never taken for one without the product.
-bool RemoveComponentReferences(const std::wstring& componentsKey, const std::wstring& packedProduct)
+bool RemoveComponentReferences(const wchar_t* caller, const std::wstring& componentsKey,
+                               const std::wstring& packedProduct)
 {
     MsiRegistryIndex::PackedCode product;
     std::vector<ComponentIndex::Candidate> candidates;
@@ -95,14 +119,18 @@ bool RemoveComponentReferences(const std::wstring& componentsKey, const std::wst
         }
         // Another product still using the component keeps it.
         if (clients.size() == 1) {
-            if (RegOps::WipeBranch(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY)) {
+            if (WipeInstallerKey(caller, HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY)) {
                 index.Remove(candidate.entry);
                 continue;
             }
-        } else if (RegOps::DeleteKey(HKEY_LOCAL_MACHINE, componentKey, *reference, KEY_WOW64_64KEY)) {
-            clients.erase(reference);
-            index.Update(candidate.entry, clients);
-            continue;
+        } else {
+            NV_QOR_LOG(NvQorLogging::Info, L"%s: Deleting value '%s' of key %s", caller, reference->c_str(),
+                       KeyName(HKEY_LOCAL_MACHINE, componentKey, KEY_WOW64_64KEY).c_str());
+            if (RegOps::DeleteKey(HKEY_LOCAL_MACHINE, componentKey, *reference, KEY_WOW64_64KEY)) {
+                clients.erase(reference);
+                index.Update(candidate.entry, clients);
+                continue;
+            }
         }
         index.MarkUnknown(candidate.entry);
         removed = false;
@@ -123,7 +151,7 @@ bool CleanupPackedProductCode(const std::wstring& packedProduct, const wchar_t* 
     }
     bool removed = true;
     for (const Location& location : kProductLocations) {
-        const bool wiped = RegOps::WipeBranch(location.root, Below(location.key, packedProduct), KEY_WOW64_64KEY);
+        const bool wiped = WipeInstallerKey(caller, location.root, Below(location.key, packedProduct), location.flags);
         removed &= wiped;
         if (location.key == kMachineProductsKey) {
             ProductIndex& products = MsiRegistryIndex::MachineProducts();
@@ -136,9 +164,9 @@ bool CleanupPackedProductCode(const std::wstring& packedProduct, const wchar_t* 
             }
         }
     }
-    removed &= RemoveComponentReferences(kMachineComponentsKey, packedProduct);
+    removed &= RemoveComponentReferences(caller, kMachineComponentsKey, packedProduct);
     for (const Location& location : kUninstallLocations) {
-        removed &= RegOps::WipeBranch(location.root, Below(location.key, productCode), location.flags);
+        removed &= WipeInstallerKey(caller, location.root, Below(location.key, productCode), location.flags);
     }
     return removed;
 }
@@ -167,7 +195,7 @@ bool CleanupTransformedUpgradeCode(const std::wstring& packedUpgradeCode)
     }
     bool removed = true;
     for (const Location& location : kUpgradeCodeLocations) {
-        removed &= RegOps::WipeBranch(location.root, Below(location.key, packedUpgradeCode), location.flags);
+        removed &= WipeInstallerKey(kCaller, location.root, Below(location.key, packedUpgradeCode), location.flags);
     }
     return removed;
 }

@@ -14,8 +14,8 @@
 // machine has 50,000 to 150,000 component keys, and reading them all once per product code cleaned made the
 // clean-up take minutes. These indexes read such a key once per run, answer from memory, and are kept current by
 // the clean-up's own deletions. A change watch on the key (armed before it is read) tells when anything else has
-// changed it since (Windows Installer, a product's own uninstaller, a script's Reg calls): the index is then read
-// again at its next use. Used on the script thread only.
+// changed it since (Windows Installer, a product's own uninstaller, a script's Reg calls); the components index
+// then reads again only the components whose last-write time changed. Used on the script thread only.
 namespace MsiRegistryIndex {
 
 // Signals any change of names or values in a key's subtree.
@@ -27,7 +27,8 @@ public:
     // True when the watch is not armed or has seen a change.
     bool Changed() const;
     // After the clean-up's own changes: they are not someone else's. A change made by another process while
-    // they ran is not seen either.
+    // they ran is not seen by the watch either; the components index finds it by its last-write time at the
+    // next read.
     void Rearm();
     void Disarm();
 
@@ -35,6 +36,11 @@ private:
     UniqueKey m_key;
     UniqueEvent m_event;
 };
+
+// A component key written less than this long before a read (in FILETIME units: 1 s) may be written again
+// within the same tick of the registry's clock and keep its last-write time: it is listed again at the next
+// read. Generous beside the clock's granularity (at most 16 ms) and its difference from the system time.
+constexpr uint64_t kUntrustedAge = 10'000'000;
 
 // A packed code as 16 bytes, so that 150,000 component keys fit in a few megabytes and compare without case.
 using PackedCode = std::array<uint8_t, 16>;
@@ -55,8 +61,9 @@ public:
         size_t entry;
     };
 
-    // Reads the components key when there is no index yet or something else changed the key since; false when the
-    // key cannot be listed (a missing key is an empty one).
+    // Reads the components key at the first call; after a change by something else, lists the subkeys again and
+    // the values only of those written since. False when the key cannot be listed (a missing key is an empty
+    // one).
     bool Find(const std::wstring& componentsKey, const PackedCode& product, std::vector<Candidate>& candidates);
     // The clean-up's own changes: the component's value names now, or the key gone, or its state unknown.
     void Update(size_t entry, const std::vector<std::wstring>& valueNames);
@@ -69,23 +76,34 @@ private:
     static constexpr uint32_t kCanonicalName = UINT32_MAX;
     struct Entry {
         PackedCode code;   // the key's name when it is canonical (32 upper-case hexadecimal digits)
-        uint32_t nameSlot; // otherwise its index in m_otherNames
+        uint32_t nameSlot; // otherwise its index in otherNames
         uint32_t firstClient;
         uint32_t clientCount;
         bool known; // its values were listed
         bool present;
+        // The key's last-write time when its values were listed; 0 when they are to be listed at the next read.
+        uint64_t written;
     };
+    // What one read of the key found.
+    struct Snapshot {
+        std::vector<Entry> entries;
+        std::vector<PackedCode> clients;
+        std::vector<std::wstring> otherNames;
 
-    bool Load(const std::wstring& componentsKey);
+        Entry& Add(const std::wstring& name, uint64_t written);
+        void SetClients(Entry& entry, const std::vector<std::wstring>& valueNames);
+        void StoreClients(Entry& entry, const PackedCode* first, size_t count);
+        std::wstring NameOf(const Entry& entry) const;
+    };
+    class PreviousEntries;
+
+    bool Read(const std::wstring& componentsKey, const wchar_t* cause);
+    LSTATUS ReadComponents(HKEY key, const std::wstring& componentsKey, bool refresh, Snapshot& next,
+                           DWORD& listed) const;
     void Drop();
-    void AddEntry(const std::wstring& name, const std::vector<std::wstring>* valueNames);
-    void SetClients(Entry& entry, const std::vector<std::wstring>& valueNames);
-    std::wstring NameOf(const Entry& entry) const;
 
     bool m_loaded = false;
-    std::vector<Entry> m_entries;
-    std::vector<PackedCode> m_clients;
-    std::vector<std::wstring> m_otherNames;
+    Snapshot m_snapshot;
     KeyWatch m_watch;
 };
 

@@ -68,9 +68,9 @@ function files.RemoveFolders(paths)
     return RemoveAll(paths, FileSystem.Exists, "folder", FileSystem.RemoveRecursive)
 end
 
--- Removes single files; returns the paths that are still there.
-function files.RemoveFiles(paths)
-    return RemoveAll(paths, FileSystem.IsFile, "file", FileSystem.DeleteFile)
+-- Removes single files; returns the paths that are still there. `what` names them in the log ("file" when nil).
+function files.RemoveFiles(paths, what)
+    return RemoveAll(paths, FileSystem.IsFile, what or "file", FileSystem.DeleteFile)
 end
 
 -- Removes the vendor's shared folders that nothing is left in. A folder that still holds another product,

@@ -343,7 +343,7 @@ function installer.RemoveRegistrations(product)
         Log.Info("Removing the registration of product " .. productCode)
         Msi.CleanupRegistryProductCode(productCode)
     end
-    local leftovers = files.RemoveFiles(packages)
+    local leftovers = files.RemoveFiles(packages, "cached Windows Installer package")
     for _, entry in ipairs(leftoverTraces.entries) do
         if Reg.BranchExists(HKLM, entry[1], entry[2]) then
             Log.Info("Deleting Programs and Features entry (" .. registry.ViewName(entry[2]) .. "): HKLM\\" .. entry[1])

@@ -211,5 +211,14 @@ logged "MsiCleanup::CleanupProductCode: Invalid product code : ${NV_MSI_DELTA_CO
 logged "MsiCleanup::CleanupUpgradeCode: Invalid upgrade code : ${NV_MSI_BROKEN_UPGRADE:1:36}"
 logged "MsiCleanup::CleanupProductBasedOnFeature: Resolved feature 'Common' to product code '$(packed {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})'"
 logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Resolved name 'Norvane Test D*', publisher 'Norvane Test' to product code '$NV_MSI_DELTA_PACKED'"
+# Each deleted key and value is named once; the component shared with Delta loses only Gamma's value first.
+machine_data='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18'
+shared_key="$machine_data\\Components\\$NV_MSI_SHARED_COMPONENT (64-bit)"
+gamma_packed=$(packed {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})
+logged "MsiCleanup::CleanupProductBasedOnFeature: Deleting key $machine_data\\Products\\$gamma_packed (64-bit)"
+logged "MsiCleanup::CleanupProductBasedOnFeature: Deleting value '$gamma_packed' of key $shared_key"
+logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Deleting key $shared_key"
+nv_check "a deleted key is named once" test "$(grep -cF "Deleting key $shared_key" <<<"$log_text")" = 1
 nv_check "the bare component stays" registered "$(packed $bare_component)"
+nv_check "the bare component is not named" not_logged "$(packed $bare_component)"
 nv_finish

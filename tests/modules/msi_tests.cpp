@@ -1,10 +1,12 @@
-// GUID packing, the forced clean-up of component references, and the Windows Installer service in safe mode,
-// which Wine never boots into. Registers and starts the service: run in a fresh prefix.
+// GUID packing, the forced clean-up of component references (also after other programs changed them), and the Windows
+// Installer service in safe mode, which Wine never boots into. Registers and starts the service: run in a fresh prefix.
 #include "modules/msi_cleanup.h"
 #include "modules/msi_guid.h"
+#include "modules/msi_registry_index.h"
 #include "modules/msi_service.h"
 #include "platform/service.h"
 #include "platform/unique_resource.h"
+#include "tests/harness/wait_for.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,8 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -140,6 +144,58 @@ TEST(MsiCleanup, RemovesComponentReferencesOfTheProductOnly)
     SetComponentAccess(refused, L"D:P(A;;GA;;;WD)");
     EXPECT_TRUE(MsiCleanup::CleanupProductCode(L"{12345678-ABCD-EF01-2345-6789ABCDEF01}"));
     EXPECT_EQ(ComponentState(), (std::vector<std::wstring>{shared + L' ' + other, unrelated + L' ' + other}));
+}
+
+uint64_t TimeValue(const FILETIME& time)
+{
+    return static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+}
+
+uint64_t LastWriteTime(const std::wstring& component)
+{
+    FILETIME time{};
+    ::RegQueryInfoKeyW(OpenComponent(component, KEY_QUERY_VALUE).get(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, &time);
+    return TimeValue(time);
+}
+
+// Between two clean-ups another program adds the product to a component the index knows without it, files a
+// new component for it and deletes one: the second clean-up finds them all, and keeps using what it read of the
+// components nobody touched.
+TEST(MsiCleanup, FollowsComponentsChangedBetweenCleanups)
+{
+    const std::wstring product = L"87654321DCBA10FE32547698BADCFE20"; // {12345678-ABCD-EF01-2345-6789ABCDEF02}
+    const std::wstring other = L"11111111222233334444555555555555";
+    const std::wstring named = L"B0000000000000000000000000000001";
+    const std::wstring gains = L"B0000000000000000000000000000002";
+    const std::wstring goes = L"B0000000000000000000000000000003";
+    const std::wstring added = L"B0000000000000000000000000000004";
+    AddClient(named, product);
+    AddClient(named, other);
+    AddClient(gains, other);
+    AddClient(goes, other);
+    // Older than the clock margin, so that the first clean-up trusts their last-write times.
+    const uint64_t trusted =
+        std::max({LastWriteTime(named), LastWriteTime(gains), LastWriteTime(goes)}) + MsiRegistryIndex::kUntrustedAge;
+    ASSERT_TRUE(NvTest::WaitFor(5000, "the components to age past the clock margin", [&] {
+        FILETIME now;
+        ::GetSystemTimeAsFileTime(&now);
+        return TimeValue(now) > trusted;
+    }));
+    EXPECT_TRUE(MsiCleanup::CleanupProductCode(L"{00000000-0000-0000-0000-000000000001}"));
+
+    AddClient(gains, product);
+    ASSERT_EQ(::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (kComponents + L"\\" + goes).c_str()), ERROR_SUCCESS);
+    AddClient(added, product);
+    EXPECT_TRUE(MsiCleanup::CleanupProductCode(L"{12345678-ABCD-EF01-2345-6789ABCDEF02}"));
+
+    std::vector<std::wstring> ours;
+    for (const std::wstring& entry : ComponentState()) {
+        if (entry.front() == L'B') {
+            ours.push_back(entry);
+        }
+    }
+    EXPECT_EQ(ours, (std::vector<std::wstring>{named + L' ' + other, gains + L' ' + other}));
 }
 
 bool KeyExists(const wchar_t* key)

@@ -192,6 +192,9 @@ broken_installations() {
             cached-msi | localpackage)
                 nv_check "$product ($how): Windows Installer could not remove it" \
                     logged "Windows Installer could not remove the packages of upgrade code"
+                [ "$how" = cached-msi ] ||
+                    nv_check "$product ($how): the cached package found by its code is named" \
+                        logged "Removing cached Windows Installer package: "
                 ;;
             uninstaller) nv_check "$product ($how): the missing uninstaller is logged" logged "uninstaller is missing" ;;
             acl)
