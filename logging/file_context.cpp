@@ -139,6 +139,11 @@ std::wstring FileContext::FolderRefusal() const
     return m_folderRefusal;
 }
 
+std::wstring FileContext::CurrentFile() const
+{
+    return m_basePath.empty() ? std::wstring() : FileNameForIndex(0);
+}
+
 void FileContext::CreateMutexFor(bool administrator, bool lowIntegrity)
 {
     const std::unique_ptr<LogSecurity> security =

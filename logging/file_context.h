@@ -35,6 +35,8 @@ public:
     // Why the log folder was not used, as a line for the console: it, or a folder on the way to it, is a
     // link or belongs to another account. Empty when the folder is used or could simply not be made.
     virtual std::wstring FolderRefusal() const;
+    // The file lines go to (rotation keeps the newest under this name); empty when the log has no folder.
+    virtual std::wstring CurrentFile() const;
 
 private:
     enum class OpenResult { Failed, Full, Ready };

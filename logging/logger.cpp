@@ -220,6 +220,13 @@ std::wstring LoggerWin::FolderRefusal()
     return m_context ? m_context->FolderRefusal() : std::wstring();
 }
 
+std::wstring LoggerWin::FilePath()
+{
+    const LastErrorKeeper keeper;
+    const Lock lock(m_lock);
+    return m_context ? m_context->CurrentFile() : std::wstring();
+}
+
 void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
 {
     if (!IsWanted(level)) {

@@ -68,6 +68,8 @@ public:
                                                            uint32_t flags);
     // The file context's FolderRefusal; empty while closed.
     virtual std::wstring FolderRefusal();
+    // The file context's CurrentFile; empty while closed.
+    virtual std::wstring FilePath();
 
 protected:
     LogPlatform& Platform() const { return m_platform; }

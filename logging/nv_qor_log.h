@@ -33,6 +33,8 @@ bool IsLogLevelEnabled(int32_t level);
 // Set when the open log found its folder unsafe (a link, or another account's) and writes no file: one line
 // saying so, for the console. Empty otherwise.
 std::wstring LogFolderRefusal();
+// The file this run writes its log to, for showing it to the user; empty while it writes none.
+std::wstring LogFilePath();
 
 // Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
 void Log(int32_t level, const wchar_t* format, ...);

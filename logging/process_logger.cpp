@@ -51,6 +51,12 @@ std::wstring LogFolderRefusal()
     return logger != nullptr ? logger->FolderRefusal() : std::wstring();
 }
 
+std::wstring LogFilePath()
+{
+    LoggerWin* logger = ProcessWideLogger();
+    return logger != nullptr ? logger->FilePath() : std::wstring();
+}
+
 void CloseLog()
 {
     if (Logger* logger = ProcessWideLogger()) {
