@@ -1,5 +1,7 @@
 #include "ui/dialog_child.h"
 
+#include "ui/nvui_theme.h"
+
 #include <commctrl.h>
 #include <exdisp.h>
 #include <shldisp.h>
@@ -204,6 +206,23 @@ void DialogChild::AnswerKey(int id)
     }
     if (CanPress(button)) {
         ::SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
+}
+
+void DialogChild::ApplyTheme()
+{
+    if (m_window == nullptr) {
+        return;
+    }
+    const COLORREF background = NvUI::Theme::Pick(NvUI::Colors::White, COLOR_WINDOW);
+    const COLORREF text = NvUI::Theme::Pick(NvUI::Colors::Black, COLOR_WINDOWTEXT);
+    for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (IsListView(child)) {
+            ListView_SetBkColor(child, background);
+            ListView_SetTextBkColor(child, background);
+            ListView_SetTextColor(child, text);
+            ::InvalidateRect(child, nullptr, TRUE);
+        }
     }
 }
 

@@ -34,6 +34,8 @@ public:
     // them: they act as the page's own button would, and not at all while it is hidden or disabled.
     void AnswerKey(int id);
 
+    // The standard controls that keep colours of their own (the list views) take the theme's.
+    void ApplyTheme();
     // Lays the page out again for the pages' DPI (NvUI::UiDpi): the page and its controls, laid out for
     // layoutDpi, are moved and sized in proportion, and its fonts are made again.
     void ApplyDpi(UINT layoutDpi);

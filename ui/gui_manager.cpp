@@ -241,6 +241,7 @@ void GuiManager::OnShowDialog(DialogChild* page)
     // The template was laid out for the DPI Windows gave the page, its fonts for the one of their making.
     NvUI::KeepDialogLayout(incoming->GetHandle());
     incoming->ApplyDpi(NvUI::WindowDpi(incoming->GetHandle()));
+    incoming->ApplyTheme();
     if (first) {
         const SIZE size = incoming->GetClientSize();
         SetClientSize(size.cx, size.cy, false);
@@ -294,6 +295,7 @@ void GuiManager::OnThemeChanged()
              child = ::GetWindow(child, GW_HWNDNEXT)) {
             ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
         }
+        m_currentPage->ApplyTheme();
     }
     ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
 }

@@ -20,6 +20,7 @@
 #include <commctrl.h>
 #include <oleacc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -460,9 +461,11 @@ int ChangeDpi(UINT dpi)
     const HDC screen = ::GetDC(nullptr);
     const int from = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
-    RECT suggested = {window.left, window.top,
-                      window.left + ::MulDiv(window.right - window.left, static_cast<int>(dpi), from),
-                      window.top + ::MulDiv(window.bottom - window.top, static_cast<int>(dpi), from)};
+    const LONG width = ::MulDiv(window.right - window.left, static_cast<int>(dpi), from);
+    const LONG height = ::MulDiv(window.bottom - window.top, static_cast<int>(dpi), from);
+    const LONG left = std::max(0L, (window.left + window.right - width) / 2);
+    const LONG top = std::max(0L, (window.top + window.bottom - height) / 2);
+    RECT suggested = {left, top, left + width, top + height};
     const RemoteBuffer buffer(wizard.main, sizeof(RECT));
     if (!buffer.Write(0, &suggested, sizeof(suggested))) {
         return 1;

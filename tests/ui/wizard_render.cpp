@@ -433,7 +433,7 @@ struct PageStep {
 };
 
 // The window told that it moved to a monitor of another DPI, as Windows tells it, with the place and size Windows
-// would suggest: the window's, scaled.
+// would suggest: the window's, scaled about its centre.
 void ChangeDpi(HWND main, UINT dpi)
 {
     RECT window = {};
@@ -442,8 +442,11 @@ void ChangeDpi(HWND main, UINT dpi)
     const auto scale = [&](LONG value) {
         return static_cast<LONG>(::MulDiv(value, static_cast<int>(dpi), static_cast<int>(from)));
     };
-    RECT suggested = {window.left, window.top, window.left + scale(window.right - window.left),
-                      window.top + scale(window.bottom - window.top)};
+    const LONG width = scale(window.right - window.left);
+    const LONG height = scale(window.bottom - window.top);
+    const LONG left = std::max(0L, (window.left + window.right - width) / 2);
+    const LONG top = std::max(0L, (window.top + window.bottom - height) / 2);
+    RECT suggested = {left, top, left + width, top + height};
     ::SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
 }
 
