@@ -260,6 +260,7 @@ void DialogChild::ApplyDpi(UINT layoutDpi)
             }
         }
     }
+    OnDpiApplied();
     ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 

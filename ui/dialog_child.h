@@ -55,6 +55,8 @@ protected:
 
     HFONT PageFont() const { return m_pageFont.Get(); }
     HINSTANCE Instance() const { return m_instance; }
+    // After the page was laid out for another DPI: what the proportional scaling does not get right.
+    virtual void OnDpiApplied() {}
     // The fonts the page's controls are drawn with, to be made again when the DPI changes.
     virtual std::vector<NvUI::UiFont*> Fonts() { return {&m_pageFont}; }
 

@@ -84,18 +84,9 @@ void DialogMessage::FillResultList()
     }
     SetFont(PageFont(), IDC_RESULT_LIST);
     ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-    // The outcome column is as wide as its longest text; the names take the rest, less a scroll bar.
-    int outcomeWidth = 0;
-    for (const ResultLine& line : m_lines) {
-        outcomeWidth = std::max(outcomeWidth, ListView_GetStringWidth(list, line.outcome.c_str()) + kCellPadding);
-    }
-    RECT client = {};
-    ::GetClientRect(list, &client);
     LVCOLUMNW column = {};
     column.mask = LVCF_WIDTH;
-    column.cx = client.right - outcomeWidth - ::GetSystemMetrics(SM_CXVSCROLL);
     ListView_InsertColumn(list, 0, &column);
-    column.cx = outcomeWidth;
     ListView_InsertColumn(list, 1, &column);
     for (ResultLine& line : m_lines) {
         LVITEMW item = {};
@@ -107,6 +98,24 @@ void DialogMessage::FillResultList()
             ListView_SetItemText(list, row, 1, line.outcome.data());
         }
     }
+    SizeResultColumns();
+}
+
+void DialogMessage::SizeResultColumns()
+{
+    const HWND list = ::GetDlgItem(m_window, IDC_RESULT_LIST);
+    if (list == nullptr) {
+        return;
+    }
+    // The outcome column is as wide as its longest text; the names take the rest, less a scroll bar.
+    int outcomeWidth = 0;
+    for (const ResultLine& line : m_lines) {
+        outcomeWidth = std::max(outcomeWidth, ListView_GetStringWidth(list, line.outcome.c_str()) + kCellPadding);
+    }
+    RECT client = {};
+    ::GetClientRect(list, &client);
+    ListView_SetColumnWidth(list, 0, client.right - outcomeWidth - ::GetSystemMetrics(SM_CXVSCROLL));
+    ListView_SetColumnWidth(list, 1, outcomeWidth);
 }
 
 INT_PTR DialogMessage::OnCommand(int id, int code, HWND control)

@@ -736,7 +736,7 @@ void DrawTextBlock(HDC dc, RECT rect, const std::wstring& text, HFONT font, COLO
     if ((format & DT_SINGLELINE) == 0) {
         const LONG available = rect.bottom - rect.top;
         const LONG height = std::min(MeasureHeight(dc, text, rect.right - rect.left, format), available);
-        if ((format & DT_CENTER) != 0 && height < available) {
+        if ((format & DT_CENTER) != 0 && height <= available) {
             const LONG width = BalancedWidth(dc, text, rect.right - rect.left, format);
             rect.left += (rect.right - rect.left - width) / 2;
             rect.right = rect.left + width;

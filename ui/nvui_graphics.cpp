@@ -48,15 +48,18 @@ bool IsWindowsVersionOrLater(DWORD major, DWORD minor)
            FALSE;
 }
 
-UINT UiDpi()
+UINT ScreenDpi()
 {
-    if (const UINT dpi = g_uiDpi.load(); dpi != 0) {
-        return dpi;
-    }
     const HDC screen = ::GetDC(nullptr);
     const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
     return static_cast<UINT>(dpi);
+}
+
+UINT UiDpi()
+{
+    const UINT dpi = g_uiDpi.load();
+    return dpi != 0 ? dpi : ScreenDpi();
 }
 
 void SetUiDpi(UINT dpi)

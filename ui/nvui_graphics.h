@@ -47,6 +47,9 @@ using Picture = std::shared_ptr<Gdiplus::GpImage>;
 // Whether Windows is at least this version (VerifyVersionInfoW, service pack 0 or later).
 bool IsWindowsVersionOrLater(DWORD major, DWORD minor);
 
+// The screen's DPI as GDI gives it (the system DPI).
+UINT ScreenDpi();
+
 // The DPI the pages are laid out for: the main window's, which follows the monitor it is on. The screen's
 // until the main window sets it.
 UINT UiDpi();

@@ -23,13 +23,7 @@ UINT WindowDpi(HWND window)
     using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
     static const auto getDpi = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
     const UINT dpi = getDpi != nullptr && window != nullptr ? getDpi(window) : 0;
-    if (dpi != 0) {
-        return dpi;
-    }
-    const HDC screen = ::GetDC(nullptr);
-    const int screenDpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    return static_cast<UINT>(screenDpi);
+    return dpi != 0 ? dpi : ScreenDpi();
 }
 
 void KeepDialogLayout(HWND dialog)

@@ -84,8 +84,13 @@ public:
     INT_PTR OnInitDialog() override;
     INT_PTR OnCommand(int id, int code, HWND control) override;
 
+protected:
+    void OnDpiApplied() override { SizeResultColumns(); }
+
 private:
     void FillResultList();
+    // Text widths do not scale with the cells' padding: the columns are sized from the texts.
+    void SizeResultColumns();
 
     NvUI::Image m_image;
     NvUI::TextBlock m_message;

@@ -11,6 +11,8 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -344,64 +346,63 @@ private:
     COLORREF m_previous[std::size(kElements)] = {};
 };
 
+// A button painted into memory: the colour inside it, at its left edge and in its rounded corner.
+struct ButtonPixels {
+    COLORREF inside;
+    COLORREF edge;
+    COLORREF corner;
+};
+ButtonPixels PaintButton(bool primary, bool enabled)
+{
+    HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
+    TestButton button;
+    button.Attach(host.Child());
+    button.SetColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
+    button.SetPrimary(primary);
+    button.Enable(enabled);
+    Surface surface(120, 40);
+    button.Paint(surface.Dc(), surface.Rect());
+    return {surface.Pixel(6, 20), surface.Pixel(0, 20), surface.Pixel(0, 0)};
+}
+
+// With the brand's colours, and in a high-contrast theme with the system colours of the same roles.
 TEST_F(Toolkit, ButtonsAreFilledOrOutlinedAndGreyWhenDisabled)
 {
     constexpr COLORREF blue = NvUI::Colors::BrandBlue;
     const struct {
+        bool highContrast;
         bool primary;
         bool enabled;
         COLORREF inside;
         COLORREF edge;
     } cases[] = {
-        {true, true, blue, blue},
-        {false, true, NvUI::Colors::White, blue},
-        {true, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
-        {false, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {false, true, true, blue, blue},
+        {false, false, true, NvUI::Colors::White, blue},
+        {false, true, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {false, false, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {true, true, true, RGB(26, 235, 255), RGB(26, 235, 255)},
+        {true, false, true, RGB(2, 2, 2), RGB(254, 255, 255)},
+        {true, true, false, RGB(2, 2, 2), RGB(63, 242, 63)},
     };
     for (const auto& entry : cases) {
-        HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
-        TestButton button;
-        button.Attach(host.Child());
-        button.SetColors(blue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
-        button.SetPrimary(entry.primary);
-        button.Enable(entry.enabled);
-        Surface surface(120, 40);
-        button.Paint(surface.Dc(), surface.Rect());
-        EXPECT_EQ(surface.Pixel(6, 20), entry.inside) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 20), entry.edge) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 0), RGB(255, 255, 255)) << "rounded corner";
+        std::optional<HighContrast> theme;
+        if (entry.highContrast) {
+            theme.emplace();
+        }
+        const ButtonPixels pixels = PaintButton(entry.primary, entry.enabled);
+        const std::string which = std::string(entry.highContrast ? "high contrast, " : "") + "primary " +
+                                  std::to_string(entry.primary) + ", enabled " + std::to_string(entry.enabled);
+        EXPECT_EQ(pixels.inside, entry.inside) << which;
+        EXPECT_EQ(pixels.edge, entry.edge) << which;
+        EXPECT_EQ(pixels.corner, entry.highContrast ? RGB(0, 0, 0) : RGB(255, 255, 255)) << which << ": the corner";
     }
 }
 
-// In a high-contrast theme no brand colour is left: buttons, texts and links take the system colours of their
-// roles, and the background is the window colour.
-TEST_F(Toolkit, HighContrastDrawsWithTheSystemColours)
+// In a high-contrast theme no brand colour is left on texts and links either: they take the system colours of
+// their roles on the window colour.
+TEST_F(Toolkit, HighContrastTextsAndLinksTakeTheSystemColours)
 {
     const HighContrast theme;
-    const struct {
-        bool primary;
-        bool enabled;
-        COLORREF inside;
-        COLORREF edge;
-    } cases[] = {
-        {true, true, RGB(26, 235, 255), RGB(26, 235, 255)},
-        {false, true, RGB(2, 2, 2), RGB(254, 255, 255)},
-        {true, false, RGB(2, 2, 2), RGB(63, 242, 63)},
-    };
-    for (const auto& entry : cases) {
-        HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
-        TestButton button;
-        button.Attach(host.Child());
-        button.SetColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
-        button.SetPrimary(entry.primary);
-        button.Enable(entry.enabled);
-        Surface surface(120, 40);
-        button.Paint(surface.Dc(), surface.Rect());
-        EXPECT_EQ(surface.Pixel(6, 20), entry.inside) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 20), entry.edge) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 0), RGB(0, 0, 0)) << "the corner shows the window colour";
-    }
-
     const UniqueFont font = NvUI::CreateUiFont(12, 700, 0);
     HostWindow textHost(300, 30);
     TestText text;

@@ -107,24 +107,17 @@ nv_check "Enter on Restart, after Tab went round, pressed Restart" test "$(last_
 drive_c=$(nv_drive_c)
 mkdir -p "$drive_c/nvkeys/plain" "$drive_c/nvkeys/reboot" "$drive_c/nvkeys/failing"
 # The clean-up holds the progress page until the test opens the gate (at most a minute).
-cat >"$drive_c/nvkeys/plain/alpha.lua" <<'EOF'
-function CleanupProduct()
-    local deadline = os.clock() + 60
-    while os.clock() < deadline do
-        local gate = io.open("C:\\nvkeys\\gate", "r")
-        if gate then
-            gate:close()
-            break
-        end
-        local pause = os.clock() + 0.1
-        while os.clock() < pause do end
-    end
+{
+    echo 'function CleanupProduct()'
+    wiz_lua_gate '"C:\\nvkeys\\gate"'
+    cat <<'EOF'
     Log.Info("alpha removed")
     return true
 end
 function GetProductId() return "alpha" end
 function DetectProduct() return true end
 EOF
+} >"$drive_c/nvkeys/plain/alpha.lua"
 cat >"$drive_c/nvkeys/failing/gamma.lua" <<'EOF'
 function GetProductId() return "gamma" end
 function DetectProduct() return true end
@@ -144,7 +137,7 @@ nv_check "Esc on the welcome page ends the run with 2" test "$wiz_code" = 2
 
 wiz_start '/scripts=C:\nvkeys\plain' /language=en
 expect_page welcome
-press Tab Return
+press Return
 expect_page select
 press Escape
 wiz_finish

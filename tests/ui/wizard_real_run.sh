@@ -46,16 +46,7 @@ function GetProductDisplayName() return "$2" end
 function GetPriority() return $3 end
 function DetectProduct() return true end
 function CleanupProduct()
-    local deadline = os.clock() + 60
-    while os.clock() < deadline do
-        local gate = io.open("C:\\\\nvtest\\\\gates\\\\$1", "r")
-        if gate then
-            gate:close()
-            break
-        end
-        local pause = os.clock() + 0.1
-        while os.clock() < pause do end
-    end
+$(wiz_lua_gate "\"C:\\\\nvtest\\\\gates\\\\$1\"")
     local marker = io.open("C:\\\\nvtest\\\\removed\\\\$1.txt", "w")
     marker:write("removed")
     marker:close()
@@ -158,8 +149,9 @@ read -r text_x text_y <<<"$(wiz_probe point 1008)"
 xdotool mousemove "$text_x" "$text_y" key alt+F4
 wiz_probe painted >/dev/null
 refusals=$(wiz_log_since "$mark" | grep -c 'The window stays until the removal has ended')
+# The greyed close box sends nothing; Alt+F4 reaches the window, which refuses it.
 nv_check "the close box and Alt+F4 leave the window while the removal runs ($refusals refused)" \
-    test "$(wiz_value page)" = progress -a "$refusals" -ge 2
+    test "$(wiz_value page)" = progress -a "$refusals" -ge 1
 wiz_shot en-10-run-progress-step
 touch "$drive_c/nvtest/gates/alpha"
 nv_check "then the second product" wiz_wait_value text_text "Removing Gamma Firewall (2 of 2)..."

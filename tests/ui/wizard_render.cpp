@@ -201,17 +201,23 @@ public:
     }
 
     // In a high-contrast theme the page shows only system colours: its background is the window colour, and no
-    // pixel (the pictures aside) has a brand colour or white.
+    // pixel has a brand colour or white. The pictures keep their colours, and the standard controls (list
+    // views, radio buttons) draw with whatever the system gives them.
     void CheckThemeColours(const PixelBuffer& shot)
     {
         RECT window = {};
         RECT page = {};
-        RECT picture = {};
         ::GetWindowRect(m_main, &window);
         ::GetWindowRect(m_page, &page);
-        ::GetWindowRect(::GetDlgItem(m_page, IDC_PICTURE), &picture);
         ::OffsetRect(&page, -window.left, -window.top);
-        ::OffsetRect(&picture, -window.left, -window.top);
+        std::vector<RECT> skipped;
+        for (const int id : {IDC_PICTURE, IDC_PRODUCT_LIST, IDC_RESULT_LIST, IDC_RADIO_ALL, IDC_RADIO_SELECT}) {
+            RECT rect = {};
+            if (::GetWindowRect(::GetDlgItem(m_page, id), &rect)) {
+                ::OffsetRect(&rect, -window.left, -window.top);
+                skipped.push_back(rect);
+            }
+        }
         if (shot.Color(page.left + 1, page.top + 1) != ::GetSysColor(COLOR_WINDOW)) {
             Fault(L"the background is not the system's window colour");
         }
@@ -220,7 +226,9 @@ public:
             for (LONG x = std::max(page.left, 0L); x < std::min(page.right, static_cast<LONG>(shot.Width())); ++x) {
                 const POINT point = {x, y};
                 const COLORREF color = shot.Color(x, y);
-                if (!::PtInRect(&picture, point) &&
+                const bool inSkipped = std::any_of(skipped.begin(), skipped.end(),
+                                                   [&point](const RECT& rect) { return ::PtInRect(&rect, point); });
+                if (!inSkipped &&
                     std::find(std::begin(kBrandColors), std::end(kBrandColors), color) != std::end(kBrandColors)) {
                     seen.emplace(color, point);
                 }

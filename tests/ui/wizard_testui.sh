@@ -76,16 +76,16 @@ nv_check "it lists the chosen products, the first one failed" \
     test "$(wiz_probe state | grep '^result_row[0-9]' | tr '\n' ';')" = \
     "result_row0=Example product name 1|Failed;result_row1=Example product name 4|Removed;"
 read -r picture_x picture_y <<<"$(wiz_probe point 1022)"
-nv_check "the error picture is a red disc" wiz_wait_pixel "$((picture_x - 12))" "$picture_y" D93025
+nv_check "the error picture is a red disc" wiz_wait_pixel "$((picture_x - 18))" "$((picture_y - 8))" D93025
 nv_check "the error page offers only Close" test "$(wiz_value ok_visible)$(wiz_value cancel_text)" = "0Close"
 wiz_click_control 2
 nv_check "then the success page" wiz_wait_value text_text "Uninstallation completed successfully."
-nv_check "the success picture is a green disc" wiz_wait_pixel "$((picture_x - 12))" "$picture_y" 1E8E3E
+nv_check "the success picture is a green disc" wiz_wait_pixel "$((picture_x - 18))" "$((picture_y - 8))" 1E8E3E
 wiz_click_control 2
 nv_check "then the restart page" wiz_wait_value text_text "Restart your computer to complete the uninstallation."
 nv_check "the restart page offers Restart and Close" \
     test "$(wiz_value ok_visible)$(wiz_value ok_text)/$(wiz_value cancel_text)" = "1Restart/Close"
-nv_check "the information picture is a blue disc" wiz_wait_pixel "$((picture_x - 12))" "$picture_y" 0014A0
+nv_check "the information picture is a blue disc" wiz_wait_pixel "$((picture_x - 18))" "$((picture_y - 8))" 0014A0
 wiz_click_control 1
 wiz_finish
 nv_check "the test pages end with 0" test "$wiz_code" = 0
@@ -102,30 +102,23 @@ xdotool key Escape
 wiz_finish
 nv_check "Enter and Esc work the pages; the test pages end with 0" test "$wiz_code" = 0
 
-# --- Closing the window on each page ends the test pages at once, with 0; during the progress page the window
-# stays, and the result pages follow.
-for page in welcome select progress message; do
+# --- Closing the window on each page ends the test pages at once, with 0. (During the progress page the window
+# stays: the real runs show that, with a removal that lasts as long as the test needs.)
+for page in welcome select message; do
     mark=$(wiz_log_mark)
     wiz_start /testui /language=en
     wiz_wait welcome
     # Found at once: the main window keeps its place from page to page, and the progress page lasts two seconds.
     read -r close_x close_y <<<"$(wiz_probe close)"
     [ "$page" != welcome ] && wiz_click_control 1 && wiz_wait select
-    [ "$page" = progress ] || [ "$page" = message ] && wiz_click_control 1 && wiz_wait progress
-    [ "$page" = message ] && wiz_wait message
+    [ "$page" = message ] && wiz_click_control 1 && wiz_wait progress && wiz_wait message
     wiz_click_at "$close_x" "$close_y"
-    if [ "$page" = progress ]; then
-        wiz_wait message
-        nv_check "closing during the progress page leaves the window, and the result page comes" \
-            grep -q 'The window stays until the removal has ended' <(wiz_log_since "$mark")
-        wiz_click_at "$close_x" "$close_y"
-    fi
     wiz_finish
     nv_check "closing the window on the $page page ends with 0" test "$wiz_code" = 0
     nv_check "no page follows the $page page" test "$(wiz_value page)" = none
     failed_posts=$(wiz_log_since "$mark" | grep -c 'GuiManager::PostShowDialog: Failed to post message')
     case $page in
-    progress | message) nv_check "closed on the first result page, the other two are refused" test "$failed_posts" -eq 2 ;;
+    message) nv_check "closed on the first result page, the other two are refused" test "$failed_posts" -eq 2 ;;
     esac
 done
 
