@@ -4,6 +4,7 @@
 #include "app/run_report.h"
 #include "app/tool_options.h"
 #include "app/zip_dropper.h"
+#include "engine/removal_record.h"
 #include "engine/ui_tool_lib.h"
 #include "logging/nv_qor_log.h"
 #include "modules/msi_service.h"
@@ -15,6 +16,7 @@
 #include "platform/special_folders.h"
 #include "ui/gui_manager.h"
 #include "ui/language_select.h"
+#include "ui/product_texts.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -147,7 +149,7 @@ int UiTool::Execute()
         return exitCode;
     }
     // The engine and its products (with their Lua states) go before the work directory is removed.
-    UiToolLib engine(m_workDirectory);
+    UiToolLib engine(m_workDirectory, LocalizedProductName);
     ProductList products;
     engine.DetectProducts(products);
     if (products.empty()) {
@@ -174,18 +176,23 @@ int UiTool::Execute()
         SelectListedProducts(listed, products);
     }
     m_gui->ShowProgress();
-    switch (engine.RemoveProducts(products)) {
+    const UiToolLib::RemovalResult result =
+        engine.RemoveProducts(products, [this](const ProductConfig& product, size_t number, size_t count) {
+            m_gui->ShowProgressStep(product, number, count);
+        });
+    const std::vector<ProductOutcome> outcomes = RemovalRecord::Instance().Products();
+    switch (result) {
     case UiToolLib::Done:
-        m_gui->ShowMessage(IGuiManager::Finished);
+        m_gui->ShowResult(IGuiManager::Finished, outcomes);
         return ExitDone;
     case UiToolLib::DoneRebootNeeded:
-        if (m_gui->ShowMessage(IGuiManager::FinishedReboot) == IGuiManager::Ok) {
+        if (m_gui->ShowResult(IGuiManager::FinishedReboot, outcomes) == IGuiManager::Ok) {
             Reboot();
         }
         return ExitRebootNeeded;
     case UiToolLib::Failed:
     default:
-        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
+        m_gui->ShowResult(IGuiManager::ErrorGeneric, outcomes);
         return ExitError;
     }
 }
@@ -226,12 +233,38 @@ bool UiTool::ShowTestUi()
     if (m_gui->ShowSelect(products) != IGuiManager::Ok) {
         return false;
     }
+    // The pages as a removal of the chosen products would show them: the first one is being removed, and the
+    // three results say how it went (failed, removed, removed with a restart needed) and that the others went.
+    std::vector<ProductOutcome> outcomes;
+    const ProductConfig* first = nullptr;
+    for (const auto& product : products) {
+        if (product->IsSelected()) {
+            first = first != nullptr ? first : product.get();
+            outcomes.push_back({product->GetId(),
+                                product->GetDisplayName(),
+                                product->GetPriority(),
+                                product->IsDetected(),
+                                true,
+                                ProductOutcome::Result::Removed,
+                                0,
+                                {}});
+        }
+    }
     m_gui->ShowProgress();
+    if (first != nullptr) {
+        m_gui->ShowProgressStep(*first, 1, outcomes.size());
+    }
     // The result pages follow only while the window is still there two seconds after the progress page.
     if (::WaitForSingleObject(m_stopEvent, 2000) == WAIT_TIMEOUT) {
-        m_gui->ShowMessage(IGuiManager::ErrorGeneric);
-        m_gui->ShowMessage(IGuiManager::Finished);
-        m_gui->ShowMessage(IGuiManager::FinishedReboot);
+        const auto showResult = [&](int kind, ProductOutcome::Result first) {
+            if (!outcomes.empty()) {
+                outcomes.front().result = first;
+            }
+            m_gui->ShowResult(kind, outcomes);
+        };
+        showResult(IGuiManager::ErrorGeneric, ProductOutcome::Result::Failed);
+        showResult(IGuiManager::Finished, ProductOutcome::Result::Removed);
+        showResult(IGuiManager::FinishedReboot, ProductOutcome::Result::RemovedRestartNeeded);
     }
     return true;
 }

@@ -16,6 +16,8 @@ public:
     bool IsSelected() const override { return m_selected; }
     void SetSelected(bool selected) override { m_selected = selected; }
     int32_t GetPriority() const override;
+    // Names a product whose script gives no display name of its own.
+    void SetDisplayName(std::wstring displayName) { m_displayName = std::move(displayName); }
 
     // Loads the script and reads the product from it; false for a script that fails or is only a library.
     virtual bool Load(const std::wstring& scriptPath);

@@ -55,6 +55,9 @@ void UiToolLib::DetectProducts(ProductList& products)
     for (const std::wstring& path : paths) {
         auto product = std::make_shared<Product>();
         if (product->Load(path)) {
+            if (product->GetDisplayName().empty() && m_fallbackName) {
+                product->SetDisplayName(m_fallbackName(product->GetId()));
+            }
             products.push_back(std::move(product));
         } else if (product->LoadFailed()) {
             NV_QOR_LOG(NvQorLogging::Error, L"%s: Script '%s' failed to load", L"UiToolLib::DetectProducts",
@@ -68,17 +71,26 @@ void UiToolLib::DetectProducts(ProductList& products)
     RemovalRecord::Instance().SetProducts(products);
 }
 
-UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products)
+UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products, const StepObserver& onStep)
 {
     Status::Instance().Reset();
     RemovalRecord::Instance().BeginRemoval(products);
+    std::vector<size_t> selected;
     for (size_t index = 0; index < products.size(); ++index) {
-        auto* product = dynamic_cast<Product*>(products[index].get());
+        const auto* product = dynamic_cast<const Product*>(products[index].get());
         if (product != nullptr && product->IsSelected()) {
-            CleanupWatch watch;
-            RemoveProduct(*product);
-            watch.Finish(index);
+            selected.push_back(index);
         }
+    }
+    for (size_t step = 0; step < selected.size(); ++step) {
+        const size_t index = selected[step];
+        auto& product = static_cast<Product&>(*products[index]);
+        if (onStep) {
+            onStep(product, step + 1, selected.size());
+        }
+        CleanupWatch watch;
+        RemoveProduct(product);
+        watch.Finish(index);
     }
     // The products that did load have been removed; those that did not may still be on the machine.
     for (const std::wstring& path : m_unloadedScripts) {

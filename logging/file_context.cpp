@@ -145,6 +145,11 @@ std::wstring FileContext::Folder() const
     return m_folder;
 }
 
+std::wstring FileContext::CurrentFile() const
+{
+    return m_basePath.empty() ? std::wstring() : FileNameForIndex(0);
+}
+
 void FileContext::CreateMutexFor(bool administrator, bool lowIntegrity)
 {
     const std::unique_ptr<LogSecurity> security =

@@ -37,6 +37,8 @@ public:
     virtual std::wstring FolderRefusal() const;
     // The folder the log files are written to, after the checks above; empty when there is none.
     virtual std::wstring Folder() const;
+    // The file lines go to (rotation keeps the newest under this name); empty when the log has no folder.
+    virtual std::wstring CurrentFile() const;
 
 private:
     enum class OpenResult { Failed, Full, Ready };

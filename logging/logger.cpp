@@ -227,6 +227,13 @@ std::wstring LoggerWin::LogFolder()
     return m_context ? m_context->Folder() : std::wstring();
 }
 
+std::wstring LoggerWin::FilePath()
+{
+    const LastErrorKeeper keeper;
+    const Lock lock(m_lock);
+    return m_context ? m_context->CurrentFile() : std::wstring();
+}
+
 void LoggerWin::LogV(int32_t level, const wchar_t* format, va_list args)
 {
     if (!IsWanted(level)) {

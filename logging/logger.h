@@ -70,6 +70,8 @@ public:
     virtual std::wstring FolderRefusal();
     // The file context's Folder; empty while closed.
     virtual std::wstring LogFolder();
+    // The file context's CurrentFile; empty while closed.
+    virtual std::wstring FilePath();
 
 protected:
     LogPlatform& Platform() const { return m_platform; }

@@ -36,6 +36,8 @@ std::wstring LogFolderRefusal();
 // The folder the open log writes its files to after checking it (not a link, owned by the administrators, the
 // system or the process's own account); empty when there is none. Every other log of the run goes there too.
 std::wstring LogFolder();
+// The file this run writes its log to, for showing it to the user; empty while it writes none.
+std::wstring LogFilePath();
 
 // Wide formats follow the Windows convention: "%s" is a UTF-16 string, "%S" and "%hs" narrow ones.
 void Log(int32_t level, const wchar_t* format, ...);

@@ -57,6 +57,12 @@ std::wstring LogFolder()
     return logger != nullptr ? logger->LogFolder() : std::wstring();
 }
 
+std::wstring LogFilePath()
+{
+    LoggerWin* logger = ProcessWideLogger();
+    return logger != nullptr ? logger->FilePath() : std::wstring();
+}
+
 void CloseLog()
 {
     if (Logger* logger = ProcessWideLogger()) {

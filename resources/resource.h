@@ -12,4 +12,5 @@
 #define IDD_MESSAGE 121
 #define IDD_PROGRESS 122
 #define IDD_SELECT 123
+#define IDD_RESULT 124
 #define IDD_MAIN 127

@@ -1,5 +1,8 @@
 #include "ui/dialog_child.h"
 
+#include "ui/nvui_theme.h"
+
+#include <commctrl.h>
 #include <exdisp.h>
 #include <shldisp.h>
 #include <shlguid.h>
@@ -7,6 +10,7 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include <map>
 #include <memory>
 
 using Microsoft::WRL::ComPtr;
@@ -17,6 +21,42 @@ struct BstrFree {
     void operator()(BSTR text) const { ::SysFreeString(text); }
 };
 using UniqueBstr = std::unique_ptr<OLECHAR, BstrFree>;
+
+RECT Scaled(RECT rect, UINT from, UINT to)
+{
+    const auto scale = [from, to](LONG value) {
+        return static_cast<LONG>(::MulDiv(value, static_cast<int>(to), static_cast<int>(from)));
+    };
+    return RECT{scale(rect.left), scale(rect.top), scale(rect.right), scale(rect.bottom)};
+}
+
+// A control's place in its parent's client area, moved and sized in proportion.
+void ScaleControl(HWND control, UINT from, UINT to)
+{
+    RECT rect = {};
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    rect = Scaled(rect, from, to);
+    ::SetWindowPos(control, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void ScaleListColumns(HWND list, UINT from, UINT to)
+{
+    const int columns = Header_GetItemCount(ListView_GetHeader(list));
+    for (int column = 0; column < columns; ++column) {
+        ListView_SetColumnWidth(
+            list, column,
+            ::MulDiv(ListView_GetColumnWidth(list, column), static_cast<int>(to), static_cast<int>(from)));
+    }
+}
+
+bool IsListView(HWND window)
+{
+    wchar_t name[32] = {};
+    ::GetClassNameW(window, name, static_cast<int>(std::size(name)));
+    return std::wstring(name) == WC_LISTVIEWW;
+}
 
 bool CanPress(HWND control)
 {
@@ -82,7 +122,7 @@ bool ShellExecuteThroughDesktop(const std::wstring& address)
 
 } // namespace
 
-DialogChild::DialogChild(UniqueFont pageFont) : m_pageFont(std::move(pageFont)) {}
+DialogChild::DialogChild(NvUI::UiFont pageFont) : m_pageFont(std::move(pageFont)) {}
 
 INT_PTR DialogChild::OnCommand(int id, int code, HWND control)
 {
@@ -169,6 +209,61 @@ void DialogChild::AnswerKey(int id)
     }
 }
 
+void DialogChild::ApplyTheme()
+{
+    if (m_window == nullptr) {
+        return;
+    }
+    const COLORREF background = NvUI::Theme::Pick(NvUI::Colors::White, COLOR_WINDOW);
+    const COLORREF text = NvUI::Theme::Pick(NvUI::Colors::Black, COLOR_WINDOWTEXT);
+    for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        if (IsListView(child)) {
+            ListView_SetBkColor(child, background);
+            ListView_SetTextBkColor(child, background);
+            ListView_SetTextColor(child, text);
+            ::InvalidateRect(child, nullptr, TRUE);
+        }
+    }
+}
+
+void DialogChild::ApplyDpi(UINT layoutDpi)
+{
+    if (m_window == nullptr) {
+        return;
+    }
+    const UINT dpi = NvUI::UiDpi();
+    if (layoutDpi != 0 && layoutDpi != dpi) {
+        const SIZE size = GetClientSize();
+        const RECT page = Scaled(RECT{0, 0, size.cx, size.cy}, layoutDpi, dpi);
+        ::SetWindowPos(m_window, nullptr, 0, 0, page.right, page.bottom, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            ScaleControl(child, layoutDpi, dpi);
+            if (IsListView(child)) {
+                ScaleListColumns(child, layoutDpi, dpi);
+            }
+        }
+    }
+    // Each control that shows one of the page's fonts gets it made for the new DPI; the old ones go after.
+    std::map<HFONT, HFONT> replaced;
+    std::vector<UniqueFont> previous;
+    for (NvUI::UiFont* font : Fonts()) {
+        if (UniqueFont old = font->Rescale()) {
+            replaced[old.get()] = font->Get();
+            previous.push_back(std::move(old));
+        }
+    }
+    if (!replaced.empty()) {
+        for (HWND child = ::GetWindow(m_window, GW_CHILD); child != nullptr; child = ::GetWindow(child, GW_HWNDNEXT)) {
+            const auto font = replaced.find(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+            if (font != replaced.end()) {
+                ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font->second), TRUE);
+            }
+        }
+    }
+    OnDpiApplied();
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 void DialogChild::AttachText(NvUI::TextBlock& text, int id, HFONT font, const std::wstring& value, COLORREF color)
 {
     text.Attach(::GetDlgItem(m_window, id));
@@ -192,6 +287,15 @@ bool DialogChild::IsAcceptedAddress(const std::wstring& address)
         return true;
     }
     return StartsWith(address, L"file:///") && (EndsWith(address, L".html") || EndsWith(address, L".htm"));
+}
+
+bool DialogChild::ShowInFolder(const std::wstring& file)
+{
+    struct ItemFree {
+        void operator()(ITEMIDLIST* item) const { ::ILFree(item); }
+    };
+    const std::unique_ptr<ITEMIDLIST, ItemFree> item(::ILCreateFromPathW(file.c_str()));
+    return item && SUCCEEDED(::SHOpenFolderAndSelectItems(item.get(), 0, nullptr, 0));
 }
 
 bool DialogChild::LaunchUrl(const std::wstring& address)

@@ -3,7 +3,7 @@
 #include "ui/settings.h"
 #include "ui/wizard_pages.h"
 
-DialogProgress::DialogProgress(UniqueFont pageFont) : DialogChild(std::move(pageFont)) {}
+DialogProgress::DialogProgress(NvUI::UiFont pageFont) : DialogChild(std::move(pageFont)) {}
 
 HWND DialogProgress::CreatePage(HINSTANCE instance, HWND parent)
 {
@@ -21,4 +21,9 @@ INT_PTR DialogProgress::OnInitDialog()
     m_cancel.Enable(false);
     SetDefaultButton(IDCANCEL);
     return 1;
+}
+
+void DialogProgress::ShowStep(const std::wstring& text)
+{
+    m_message.SetText(text);
 }

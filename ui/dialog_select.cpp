@@ -2,6 +2,7 @@
 #include "resources/dialog_controls.h"
 #include "resources/resource.h"
 #include "ui/gui_manager.h"
+#include "ui/product_texts.h"
 #include "ui/settings.h"
 #include "ui/wizard_pages.h"
 
@@ -17,16 +18,9 @@ UINT StateImage(HWND list, int row)
     return (ListView_GetItemState(list, row, LVIS_STATEIMAGEMASK) & LVIS_STATEIMAGEMASK) >> 12;
 }
 
-std::wstring RowName(const ProductConfig& product)
-{
-    std::wstring name = product.GetDisplayName();
-    // The log files and the quarantine have no display name of their own.
-    return name.empty() ? Settings::Instance().GetLocalized(L"ProductId_" + product.GetId()) : name;
-}
-
 } // namespace
 
-DialogSelect::DialogSelect(UniqueFont pageFont, ProductList products)
+DialogSelect::DialogSelect(NvUI::UiFont pageFont, ProductList products)
     : DialogChild(std::move(pageFont)), m_products(std::move(products))
 {
 }
@@ -88,7 +82,7 @@ void DialogSelect::FillList()
 
     for (size_t index = 0; index < m_products.size(); ++index) {
         const ProductConfig& product = *m_products[index];
-        std::wstring name = RowName(product);
+        std::wstring name = ShownProductName(product.GetId(), product.GetDisplayName());
         LVITEMW item = {};
         item.mask = LVIF_TEXT | LVIF_PARAM;
         item.iItem = kAppendRow;
@@ -104,6 +98,8 @@ void DialogSelect::FillList()
         ListView_SetItemState(m_list, row, INDEXTOSTATEIMAGEMASK(product.IsSelected() ? 2 : kUnchecked),
                               LVIS_STATEIMAGEMASK);
     }
+    // Tabbing into the list lands on the first row, so that Space ticks it at once.
+    ListView_SetItemState(m_list, 0, LVIS_FOCUSED, LVIS_FOCUSED);
 }
 
 void DialogSelect::UpdateNextButton()

@@ -4,23 +4,7 @@
 #include "ui/settings.h"
 #include "ui/wizard_pages.h"
 
-namespace {
-
-// Every "%YEAR%" in the notice, left to right, becomes the years of the rights.
-std::wstring ReplaceYears(std::wstring text)
-{
-    constexpr wchar_t placeholder[] = L"%YEAR%";
-    constexpr wchar_t years[] = L"2016-2019";
-    for (size_t at = text.find(placeholder); at != std::wstring::npos;
-         at = text.find(placeholder, at + std::size(years) - 1)) {
-        text.replace(at, std::size(placeholder) - 1, years);
-    }
-    return text;
-}
-
-} // namespace
-
-DialogWelcome::DialogWelcome(UniqueFont pageFont, UniqueFont titleFont, UniqueFont smallFont)
+DialogWelcome::DialogWelcome(NvUI::UiFont pageFont, NvUI::UiFont titleFont, NvUI::UiFont smallFont)
     : DialogChild(std::move(pageFont)), m_titleFont(std::move(titleFont)), m_smallFont(std::move(smallFont))
 {
 }
@@ -33,22 +17,30 @@ HWND DialogWelcome::CreatePage(HINSTANCE instance, HWND parent)
 INT_PTR DialogWelcome::OnInitDialog()
 {
     Settings& settings = Settings::Instance();
-    AttachText(m_title, IDC_WELCOME_TITLE, m_titleFont.get(), settings.GetLocalized(L"Title"), NvUI::Colors::BrandBlue);
+    AttachText(m_title, IDC_WELCOME_TITLE, m_titleFont.Get(), settings.GetLocalized(L"Title"), NvUI::Colors::BrandBlue);
     AttachText(m_message, IDC_MESSAGE_TEXT, PageFont(), settings.GetLocalized(L"Welcome"), NvUI::Colors::Black);
     AttachButton(m_start, IDOK, settings.GetLocalized(L"Start"), true);
     SetDefaultButton(IDOK);
 
     m_copyright.Attach(::GetDlgItem(m_window, IDC_COPYRIGHT));
-    m_copyright.SetFont(m_smallFont.get());
+    m_copyright.SetFont(m_smallFont.Get());
     m_copyright.SetLinkColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover);
-    m_copyright.SetLinkText(ReplaceYears(settings.GetLocalized(L"CopyrightNV")));
-    m_copyright.SetTextColor(NvUI::Colors::Grey);
+    m_copyright.SetLinkText(FillPlaceholder(settings.GetLocalized(L"CopyrightNV"), L"%YEAR%", L"2016-2019"));
+    m_copyright.SetTextColor(NvUI::Colors::SmallPrint);
 
-    AttachText(m_luaNotice, IDC_LUA_NOTICE, m_smallFont.get(), settings.GetCustomization(L"LuaCopyright"),
-               NvUI::Colors::Grey);
-    AttachText(m_zlibNotice, IDC_ZLIB_NOTICE, m_smallFont.get(), settings.GetCustomization(L"ZlibCopyright"),
-               NvUI::Colors::Grey);
+    AttachText(m_luaNotice, IDC_LUA_NOTICE, m_smallFont.Get(), settings.GetCustomization(L"LuaCopyright"),
+               NvUI::Colors::SmallPrint);
+    AttachText(m_zlibNotice, IDC_ZLIB_NOTICE, m_smallFont.Get(), settings.GetCustomization(L"ZlibCopyright"),
+               NvUI::Colors::SmallPrint);
     return 1;
+}
+
+std::vector<NvUI::UiFont*> DialogWelcome::Fonts()
+{
+    std::vector<NvUI::UiFont*> fonts = DialogChild::Fonts();
+    fonts.push_back(&m_titleFont);
+    fonts.push_back(&m_smallFont);
+    return fonts;
 }
 
 INT_PTR DialogWelcome::OnCommand(int id, int code, HWND control)

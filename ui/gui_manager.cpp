@@ -2,6 +2,8 @@
 
 #include "logging/nv_qor_log.h"
 #include "resources/resource.h"
+#include "ui/nvui_theme.h"
+#include "ui/product_texts.h"
 #include "ui/settings.h"
 #include "ui/wizard_pages.h"
 
@@ -13,9 +15,9 @@
 namespace {
 
 // Every page speaks in the same font; the welcome page adds a title and a small print size.
-UniqueFont PageFont()
+NvUI::UiFont PageFont()
 {
-    return NvUI::CreateUiFont(12, 400, 0);
+    return NvUI::UiFont(12, 400, 0);
 }
 
 } // namespace
@@ -61,6 +63,7 @@ void GuiManager::WindowThread()
     const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES};
     ::InitCommonControlsEx(&controls);
+    NvUI::Theme::Refresh();
     if (Create(m_instance, IDD_MAIN, nullptr) == nullptr) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create main dialog", L"GuiManager::Run::WindowThread");
     } else {
@@ -68,6 +71,8 @@ void GuiManager::WindowThread()
             const std::lock_guard<std::mutex> lock(m_postLock);
             m_postTarget = m_window;
         }
+        NvUI::SetUiDpi(NvUI::WindowDpi(m_window));
+        NvUI::KeepDialogLayout(m_window);
         MSG message;
         ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         ::SetEvent(m_readyEvent.get());
@@ -96,6 +101,7 @@ int GuiManager::MessageLoop()
 
 void GuiManager::Quit()
 {
+    m_quitting = true;
     {
         const std::lock_guard<std::mutex> lock(m_postLock);
         if (m_postTarget != nullptr) {
@@ -146,7 +152,7 @@ int GuiManager::ShowDialogAndWait(std::unique_ptr<DialogChild> page)
 
 std::unique_ptr<DialogChild> GuiManager::MakeWelcomePage()
 {
-    return std::make_unique<DialogWelcome>(PageFont(), NvUI::CreateUiFont(24, 300, 0), NvUI::CreateUiFont(8, 400, 0));
+    return std::make_unique<DialogWelcome>(PageFont(), NvUI::UiFont(24, 300, 0), NvUI::UiFont(8, 400, 0));
 }
 
 std::unique_ptr<DialogChild> GuiManager::MakeSelectPage(const ProductList& products)
@@ -161,7 +167,13 @@ std::unique_ptr<DialogChild> GuiManager::MakeProgressPage()
 
 std::unique_ptr<DialogChild> GuiManager::MakeMessagePage(int kind)
 {
-    return std::make_unique<DialogMessage>(PageFont(), kind);
+    return std::make_unique<DialogMessage>(PageFont(), kind, std::vector<ResultLine>(), std::wstring());
+}
+
+std::unique_ptr<DialogChild> GuiManager::MakeResultPage(int kind, const std::vector<ProductOutcome>& outcomes,
+                                                        const std::wstring& logFile)
+{
+    return std::make_unique<DialogMessage>(PageFont(), kind, ResultLines(outcomes), logFile);
 }
 
 int GuiManager::ShowWelcome()
@@ -182,6 +194,21 @@ bool GuiManager::ShowProgress()
 int GuiManager::ShowMessage(int kind)
 {
     return ShowDialogAndWait(MakeMessagePage(kind));
+}
+
+int GuiManager::ShowResult(int kind, const std::vector<ProductOutcome>& outcomes)
+{
+    return ShowDialogAndWait(MakeResultPage(kind, outcomes, NvQorLogging::LogFilePath()));
+}
+
+void GuiManager::ShowProgressStep(const ProductConfig& product, size_t number, size_t count)
+{
+    std::wstring text = ProgressStepText(ShownProductName(product.GetId(), product.GetDisplayName()), number, count);
+    const std::lock_guard<std::mutex> lock(m_postLock);
+    m_stepText = std::move(text);
+    if (m_postTarget != nullptr) {
+        ::PostMessageW(m_postTarget, ProgressStepMessage, 0, 0);
+    }
 }
 
 void GuiManager::Answer(int id)
@@ -211,6 +238,10 @@ void GuiManager::OnShowDialog(DialogChild* page)
         Answer(Cancel);
         return;
     }
+    // The template was laid out for the DPI Windows gave the page, its fonts for the one of their making.
+    NvUI::KeepDialogLayout(incoming->GetHandle());
+    incoming->ApplyDpi(NvUI::WindowDpi(incoming->GetHandle()));
+    incoming->ApplyTheme();
     if (first) {
         const SIZE size = incoming->GetClientSize();
         SetClientSize(size.cx, size.cy, false);
@@ -221,20 +252,87 @@ void GuiManager::OnShowDialog(DialogChild* page)
         previous->Show(SW_HIDE);
         previous.reset();
     }
+    UpdateCloseCommand();
     // The old page took the focus with it if one of its controls held it.
     m_currentPage->TakeFocus();
 }
 
-INT_PTR GuiManager::OnMessage(UINT message, WPARAM, LPARAM lParam)
+bool GuiManager::IsRemovalShown() const
+{
+    return dynamic_cast<const DialogProgress*>(m_currentPage.get()) != nullptr;
+}
+
+void GuiManager::UpdateCloseCommand()
+{
+    // Greyed, the system menu's Close also greys the close box and makes Alt+F4 do nothing.
+    ::EnableMenuItem(::GetSystemMenu(m_window, FALSE), SC_CLOSE,
+                     MF_BYCOMMAND | (IsRemovalShown() ? MF_GRAYED : MF_ENABLED));
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE);
+}
+
+void GuiManager::OnDpiChanged(UINT dpi, const RECT& suggested)
+{
+    const UINT previous = NvUI::UiDpi();
+    NvUI::SetUiDpi(dpi);
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Laid out again for %u DPI (was %u)", L"GuiManager::OnDpiChanged", dpi,
+               previous);
+    ::SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (m_currentPage) {
+        m_currentPage->ApplyDpi(previous);
+        // The page, scaled in proportion, decides the client area; the frame is the new DPI's.
+        const SIZE size = m_currentPage->GetClientSize();
+        SetClientSize(size.cx, size.cy, false);
+    }
+}
+
+void GuiManager::OnThemeChanged()
+{
+    NvUI::Theme::Refresh();
+    // Windows tells only top-level windows; the list views keep colours of their own until they are told.
+    if (m_currentPage) {
+        for (HWND child = ::GetWindow(m_currentPage->GetHandle(), GW_CHILD); child != nullptr;
+             child = ::GetWindow(child, GW_HWNDNEXT)) {
+            ::SendMessageW(child, WM_SYSCOLORCHANGE, 0, 0);
+        }
+        m_currentPage->ApplyTheme();
+    }
+    ::RedrawWindow(m_window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+}
+
+INT_PTR GuiManager::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 1;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+        OnThemeChanged();
+        return 0;
     case WM_CLOSE:
+        if (IsRemovalShown() && !m_quitting) {
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: The window stays until the removal has ended",
+                       L"GuiManager::OnMessage");
+            return 1;
+        }
         // No confirmation: closing the window cancels whatever page is shown.
         ::DestroyWindow(m_window);
         return 1;
     case ShowPageMessage:
         OnShowDialog(reinterpret_cast<DialogChild*>(lParam));
         return 1;
+    case ProgressStepMessage: {
+        std::wstring text;
+        {
+            const std::lock_guard<std::mutex> lock(m_postLock);
+            text = m_stepText;
+        }
+        if (auto* progress = dynamic_cast<DialogProgress*>(m_currentPage.get())) {
+            progress->ShowStep(text);
+        }
+        return 1;
+    }
     default:
         return 0;
     }

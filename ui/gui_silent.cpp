@@ -1,6 +1,7 @@
 #include "ui/gui_manager.h"
 
 #include "logging/nv_qor_log.h"
+#include "ui/product_texts.h"
 #include "ui/settings.h"
 
 int GuiSilent::ShowMessage(int kind)
@@ -13,6 +14,14 @@ int GuiSilent::ShowMessage(int kind)
     }
     // Never 1: silent runs never restart the computer.
     return Cancel;
+}
+
+int GuiSilent::ShowResult(int kind, const std::vector<ProductOutcome>& outcomes)
+{
+    for (const ResultLine& line : ResultLines(outcomes)) {
+        PrintToConsole(L"%s: %s", line.name.c_str(), line.outcome.c_str());
+    }
+    return ShowMessage(kind);
 }
 
 void SelectAllButLogs(const ProductList& products)

@@ -70,6 +70,22 @@ std::wstring FindBestLanguage(const DisplayLanguage& display, const std::vector<
     return selectable.empty() ? std::wstring() : selectable.front();
 }
 
+std::wstring MatchLanguageOption(const std::wstring& requested, const std::vector<std::wstring>& selectable,
+                                 bool& byBase)
+{
+    byBase = false;
+    if (const std::wstring* found = FindIgnoringCase(selectable, requested)) {
+        return *found;
+    }
+    const size_t separator = requested.find(L'-');
+    if (separator == std::wstring::npos) {
+        return {};
+    }
+    const std::wstring* base = FindIgnoringCase(selectable, requested.substr(0, separator));
+    byBase = base != nullptr;
+    return base != nullptr ? *base : std::wstring();
+}
+
 LanguageSelect::LanguageSelect() = default;
 
 LanguageSelect::~LanguageSelect() = default;
@@ -93,15 +109,23 @@ bool LanguageSelect::SelectLanguageFromCommandLine(const std::vector<std::wstrin
     if (requested.empty()) {
         return false;
     }
-    if (std::find(selectable.begin(), selectable.end(), requested) == selectable.end()) {
+    bool byBase = false;
+    const std::wstring chosen = MatchLanguageOption(requested, selectable, byBase);
+    if (chosen.empty()) {
         NV_QOR_LOG(NvQorLogging::Warning,
                    L"%s: User specified '%s' as language in command-line, but it's not selectable",
                    L"LanguageSelect::SelectLanguageFromCommandLine", requested.c_str());
         return false;
     }
-    m_language = requested;
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as default language by command-line option",
-               L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str());
+    m_language = chosen;
+    if (byBase) {
+        NV_QOR_LOG(NvQorLogging::Info,
+                   L"%s: Selected '%s' as default language by command-line option '%s': its base language",
+                   L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str(), requested.c_str());
+    } else {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as default language by command-line option",
+                   L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str());
+    }
     return true;
 }
 

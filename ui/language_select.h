@@ -21,8 +21,13 @@ DisplayLanguage QueryDisplayLanguage(LANGID language);
 std::wstring FindBestLanguage(const DisplayLanguage& display, const std::vector<std::wstring>& selectable,
                               const std::wstring& defaultCode);
 
-// Chooses the language of the run: the "language" option when it names a selectable language, otherwise the
-// one closest to the user's display language.
+// The shipped language that a "language" option value names: the same code in any case ("pt-br" gives "pt-BR"),
+// else its base language ("pt-PT" gives "pt"); empty when neither is shipped. byBase tells that the base matched.
+std::wstring MatchLanguageOption(const std::wstring& requested, const std::vector<std::wstring>& selectable,
+                                 bool& byBase);
+
+// Chooses the language of the run: the "language" option when it names a selectable language or one whose base
+// language is selectable, otherwise the one closest to the user's display language.
 class LanguageSelect {
 public:
     LanguageSelect();

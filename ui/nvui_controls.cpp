@@ -1,5 +1,8 @@
 #include "ui/nvui_controls.h"
 
+#include "ui/nvui_accessible.h"
+#include "ui/nvui_theme.h"
+
 #include <windowsx.h>
 
 #include <algorithm>
@@ -13,6 +16,8 @@ constexpr UINT_PTR kSpinnerTimer = 1;
 constexpr UINT kSpinnerPeriodMs = 20;
 constexpr wchar_t kLinkMarker[] = L"[#]";
 constexpr size_t kLinkMarkerLength = 3;
+// Posted to a link by its accessible object's default action.
+constexpr UINT kActivateLink = WM_APP + 0x40;
 
 struct GraphicsDelete {
     void operator()(Gdiplus::GpGraphics* graphics) const { GdipDeleteGraphics(graphics); }
@@ -173,6 +178,7 @@ LRESULT Control::CallPrevious(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 void Control::FillBackground(HDC dc, const RECT& rect)
 {
+    ::SetDCBrushColor(dc, Theme::Pick(Colors::White, COLOR_WINDOW));
     ::FillRect(dc, &rect, static_cast<HBRUSH>(::GetStockObject(DC_BRUSH)));
 }
 
@@ -298,8 +304,9 @@ void TextBlock::SetColor(COLORREF color)
 void TextBlock::Paint(HDC dc, const RECT& rect)
 {
     FillBackground(dc, rect);
-    DrawTextBlock(dc, rect, GetText(), GetFont(), IsEnabled() ? m_color : Colors::Grey,
-                  StyleToDrawTextFormat(GetStyle()));
+    const COLORREF color =
+        IsEnabled() ? Theme::Pick(m_color, COLOR_WINDOWTEXT) : Theme::Pick(Colors::Grey, COLOR_GRAYTEXT);
+    DrawTextBlock(dc, rect, GetText(), GetFont(), color, StyleToDrawTextFormat(GetStyle()));
 }
 
 // Button
@@ -350,27 +357,30 @@ void Button::Paint(HDC dc, const RECT& rect)
 {
     FillBackground(dc, rect);
     const bool hovered = (m_state & HoverBit) != 0;
+    const bool highContrast = Theme::IsHighContrast();
     COLORREF fill;
     COLORREF text;
-    bool framed = false;
+    COLORREF frame = CLR_INVALID;
     if (!IsEnabled()) {
-        fill = Colors::LightGrey;
-        text = Colors::Grey;
+        fill = Theme::Pick(Colors::LightGrey, COLOR_BTNFACE);
+        text = Theme::Pick(Colors::Grey, COLOR_GRAYTEXT);
+        frame = highContrast ? ::GetSysColor(COLOR_GRAYTEXT) : CLR_INVALID;
     } else if (m_primary) {
-        fill = hovered ? m_hover : m_normal;
-        text = hovered ? m_hoverText : Colors::White;
+        fill = Theme::Pick(hovered ? m_hover : m_normal, COLOR_HIGHLIGHT);
+        text = Theme::Pick(hovered ? m_hoverText : Colors::White, COLOR_HIGHLIGHTTEXT);
+        frame = highContrast && hovered ? ::GetSysColor(COLOR_HOTLIGHT) : CLR_INVALID;
     } else {
-        fill = hovered ? Colors::LightGrey : Colors::White;
-        text = m_normal;
-        framed = true;
+        fill = Theme::Pick(hovered ? Colors::LightGrey : Colors::White, COLOR_BTNFACE);
+        text = Theme::Pick(m_normal, COLOR_BTNTEXT);
+        frame = highContrast && hovered ? ::GetSysColor(COLOR_HOTLIGHT) : Theme::Pick(m_normal, COLOR_BTNTEXT);
     }
     const int corner = PointsToPixels(4);
     const UniqueRegion region(::CreateRoundRectRgn(rect.left, rect.top, rect.right, rect.bottom, corner, corner));
     if (region) {
         const UniqueBrush fillBrush(::CreateSolidBrush(fill));
         ::FillRgn(dc, region.get(), fillBrush.get());
-        if (framed) {
-            const UniqueBrush frameBrush(::CreateSolidBrush(m_normal));
+        if (frame != CLR_INVALID) {
+            const UniqueBrush frameBrush(::CreateSolidBrush(frame));
             ::FrameRgn(dc, region.get(), frameBrush.get(), 2, 2);
         }
     }
@@ -472,13 +482,15 @@ void StaticLink::Paint(HDC dc, const RECT& rect)
     x = std::max(x, static_cast<int>(rect.left));
 
     constexpr UINT format = DT_VCENTER | DT_SINGLELINE;
+    const COLORREF textColor = Theme::Pick(m_textColor, COLOR_WINDOWTEXT);
+    const COLORREF linkColor = Theme::Pick((m_state & HoverBit) != 0 ? m_linkHoverColor : m_linkColor, COLOR_HOTLIGHT);
     RECT part = {x, rect.top, x + before.cx, rect.bottom};
-    DrawTextBlock(dc, part, m_before, font, m_textColor, format);
+    DrawTextBlock(dc, part, m_before, font, textColor, format);
     part = {part.right, rect.top, part.right + link.cx, rect.bottom};
-    DrawTextBlock(dc, part, m_link, linkFont, (m_state & HoverBit) != 0 ? m_linkHoverColor : m_linkColor, format);
+    DrawTextBlock(dc, part, m_link, linkFont, linkColor, format);
     const int linkLeft = part.left;
     part = {part.right, rect.top, std::max<LONG>(part.right + after.cx, rect.right), rect.bottom};
-    DrawTextBlock(dc, part, m_after, font, m_textColor, format);
+    DrawTextBlock(dc, part, m_after, font, textColor, format);
 
     const int height = rect.bottom - rect.top;
     const int margin = link.cy < height ? (height - link.cy) / 2 : 0;
@@ -519,11 +531,25 @@ LRESULT StaticLink::WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         ::ScreenToClient(window, &point);
         return !m_link.empty() && ::PtInRect(&m_linkRect, point) ? HTCLIENT : HTNOWHERE;
     }
-    case WM_GETDLGCODE:
-        return DLGC_WANTCHARS;
+    case WM_GETDLGCODE: {
+        // Enter too opens the link instead of pressing the page's default button.
+        const auto* keyMessage = reinterpret_cast<const MSG*>(lParam);
+        const bool enter =
+            keyMessage != nullptr && keyMessage->message == WM_KEYDOWN && keyMessage->wParam == VK_RETURN;
+        return DLGC_WANTCHARS | (enter && !m_link.empty() ? DLGC_WANTMESSAGE : 0);
+    }
     case WM_CHAR:
-        if (wParam == L' ') {
+        if (wParam == L' ' || wParam == L'\r') {
             return Notify(0);
+        }
+        break;
+    case kActivateLink:
+        return Notify(0);
+    case WM_GETOBJECT:
+        if (!m_link.empty()) {
+            if (const LRESULT object = AnswerLinkObject(window, wParam, lParam, m_link, kActivateLink)) {
+                return object;
+            }
         }
         break;
     default:
@@ -642,8 +668,8 @@ void Spinner::Paint(HDC dc, const RECT& rect)
         return;
     }
     const UniqueGraphics graphics(rawGraphics);
-    if (GdipCreatePen1(ToArgb(m_color), static_cast<Gdiplus::REAL>(side / 8 + 1), Gdiplus::UnitPixel, &rawPen) !=
-        Gdiplus::Ok) {
+    if (GdipCreatePen1(ToArgb(Theme::Pick(m_color, COLOR_HIGHLIGHT)), static_cast<Gdiplus::REAL>(side / 8 + 1),
+                       Gdiplus::UnitPixel, &rawPen) != Gdiplus::Ok) {
         return;
     }
     const UniquePen pen(rawPen);
@@ -710,7 +736,7 @@ void DrawTextBlock(HDC dc, RECT rect, const std::wstring& text, HFONT font, COLO
     if ((format & DT_SINGLELINE) == 0) {
         const LONG available = rect.bottom - rect.top;
         const LONG height = std::min(MeasureHeight(dc, text, rect.right - rect.left, format), available);
-        if ((format & DT_CENTER) != 0 && height < available) {
+        if ((format & DT_CENTER) != 0 && height <= available) {
             const LONG width = BalancedWidth(dc, text, rect.right - rect.left, format);
             rect.left += (rect.right - rect.left - width) / 2;
             rect.right = rect.left + width;

@@ -2,8 +2,10 @@
 
 #include <objidl.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace NvUI {
 namespace {
@@ -21,6 +23,8 @@ const wchar_t* FaceForWeight(int weight)
     }
     return L"Segoe UI Semibold";
 }
+
+std::atomic<UINT> g_uiDpi{0};
 
 // Frees the stream when the last reference goes.
 struct StreamRelease {
@@ -44,12 +48,44 @@ bool IsWindowsVersionOrLater(DWORD major, DWORD minor)
            FALSE;
 }
 
-int PointsToPixels(int points)
+UINT ScreenDpi()
 {
     const HDC screen = ::GetDC(nullptr);
-    const int pixels = ::MulDiv(points, ::GetDeviceCaps(screen, LOGPIXELSY), 72);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
     ::ReleaseDC(nullptr, screen);
-    return pixels;
+    return static_cast<UINT>(dpi);
+}
+
+UINT UiDpi()
+{
+    const UINT dpi = g_uiDpi.load();
+    return dpi != 0 ? dpi : ScreenDpi();
+}
+
+void SetUiDpi(UINT dpi)
+{
+    g_uiDpi = dpi;
+}
+
+int PointsToPixels(int points)
+{
+    return ::MulDiv(points, static_cast<int>(UiDpi()), 72);
+}
+
+UiFont::UiFont(int points, int weight, unsigned styleBits)
+    : m_points(points), m_weight(weight), m_styleBits(styleBits), m_dpi(UiDpi()),
+      m_font(CreateUiFont(points, weight, styleBits))
+{
+}
+
+UniqueFont UiFont::Rescale()
+{
+    const UINT dpi = UiDpi();
+    if (dpi == m_dpi) {
+        return UniqueFont();
+    }
+    m_dpi = dpi;
+    return std::exchange(m_font, CreateUiFont(m_points, m_weight, m_styleBits));
 }
 
 UniqueFont CreateUiFont(int points, int weight, unsigned styleBits)

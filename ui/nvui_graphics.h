@@ -29,8 +29,9 @@ constexpr COLORREF BrandBlue = RGB(0, 20, 160);
 constexpr COLORREF BrandBlueHover = RGB(0, 20, 140);
 constexpr COLORREF White = RGB(255, 255, 255);
 constexpr COLORREF Black = RGB(0, 0, 0);
-constexpr COLORREF Grey = RGB(191, 191, 191);
+constexpr COLORREF Grey = RGB(191, 191, 191); // disabled controls
 constexpr COLORREF LightGrey = RGB(242, 242, 242);
+constexpr COLORREF SmallPrint = RGB(112, 112, 112); // 4.9:1 on white, above the 4.5:1 small text needs
 } // namespace Colors
 
 // Style bits of CreateUiFont.
@@ -46,11 +47,38 @@ using Picture = std::shared_ptr<Gdiplus::GpImage>;
 // Whether Windows is at least this version (VerifyVersionInfoW, service pack 0 or later).
 bool IsWindowsVersionOrLater(DWORD major, DWORD minor);
 
-// A "Segoe UI" face chosen by weight, sized in points for the screen's resolution.
+// The screen's DPI as GDI gives it (the system DPI).
+UINT ScreenDpi();
+
+// The DPI the pages are laid out for: the main window's, which follows the monitor it is on. The screen's
+// until the main window sets it.
+UINT UiDpi();
+void SetUiDpi(UINT dpi);
+
+// A "Segoe UI" face chosen by weight, sized in points for the pages' DPI.
 UniqueFont CreateUiFont(int points, int weight, unsigned styleBits);
 
-// Points converted to pixels of the screen, vertically.
+// Points converted to pixels at the pages' DPI.
 int PointsToPixels(int points);
+
+// A font of CreateUiFont that can be made again when the pages' DPI changes.
+class UiFont {
+public:
+    UiFont(int points, int weight, unsigned styleBits);
+
+    HFONT Get() const { return m_font.get(); }
+    UINT Dpi() const { return m_dpi; }
+    // Made again at the pages' DPI; returns the previous font, which its users still hold until they are given
+    // the new one. Empty when the font was already made for that DPI.
+    UniqueFont Rescale();
+
+private:
+    int m_points;
+    int m_weight;
+    unsigned m_styleBits;
+    UINT m_dpi;
+    UniqueFont m_font;
+};
 
 // A picture from a resource of the module (for example type "PNG"); empty on any failure.
 Picture LoadImageResource(HINSTANCE instance, unsigned id, const wchar_t* type);

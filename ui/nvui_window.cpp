@@ -1,9 +1,41 @@
 #include "ui/nvui_window.h"
 
+#include "ui/nvui_graphics.h"
+#include "ui/nvui_theme.h"
+
 namespace NvUI {
+namespace {
 
 // Bits of the control type in a static control's style (SS_TYPEMASK).
 constexpr LONG_PTR kTypeBits = 0x1F;
+
+// The per-monitor DPI functions arrived with Windows 10; older systems go without them.
+template <typename Function> Function User32Function(const char* name)
+{
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), name)));
+}
+
+} // namespace
+
+UINT WindowDpi(HWND window)
+{
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpi = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    const UINT dpi = getDpi != nullptr && window != nullptr ? getDpi(window) : 0;
+    return dpi != 0 ? dpi : ScreenDpi();
+}
+
+void KeepDialogLayout(HWND dialog)
+{
+    // DIALOG_DPI_CHANGE_BEHAVIORS: DDC_DISABLE_ALL.
+    constexpr int kDisableAll = 0x0001;
+    using SetDialogDpiChangeBehaviorFunction = BOOL(WINAPI*)(HWND, int, int);
+    static const auto set = User32Function<SetDialogDpiChangeBehaviorFunction>("SetDialogDpiChangeBehavior");
+    if (set != nullptr) {
+        set(dialog, kDisableAll, kDisableAll);
+    }
+}
 
 HWND Wnd::Resolve(int id) const
 {
@@ -105,18 +137,17 @@ SIZE Wnd::GetClientSize() const
     return SIZE{client.right - client.left, client.bottom - client.top};
 }
 
-bool Wnd::SetClientSize(int width, int height, bool hasMenu)
+bool Wnd::SetClientSize(int width, int height, bool)
 {
-    RECT rect = {};
-    if (m_window == nullptr || !::GetClientRect(m_window, &rect)) {
+    // The frame as the window has it (caption, borders, a menu) at its own DPI, which may not be the system's.
+    RECT window = {};
+    RECT client = {};
+    if (m_window == nullptr || !::GetWindowRect(m_window, &window) || !::GetClientRect(m_window, &client)) {
         return false;
     }
-    rect.right = rect.left + width;
-    rect.bottom = rect.top + height;
-    if (!::AdjustWindowRect(&rect, static_cast<DWORD>(GetStyle()), hasMenu ? TRUE : FALSE)) {
-        return false;
-    }
-    return ::SetWindowPos(m_window, nullptr, 0, 0, rect.right - rect.left, rect.bottom - rect.top,
+    const int frameWidth = (window.right - window.left) - (client.right - client.left);
+    const int frameHeight = (window.bottom - window.top) - (client.bottom - client.top);
+    return ::SetWindowPos(m_window, nullptr, 0, 0, width + frameWidth, height + frameHeight,
                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) != FALSE;
 }
 
@@ -190,7 +221,7 @@ INT_PTR Dialog::OnDrawItem(int, const DRAWITEMSTRUCT*)
 
 HBRUSH Dialog::OnCtlColor()
 {
-    return static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
+    return Theme::WindowBrush();
 }
 
 void Dialog::OnDestroy() {}
@@ -222,8 +253,13 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORSTATIC: {
+        // The text of the standard controls (the radio buttons) on the page's background.
+        const auto dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, Theme::Pick(Colors::Black, COLOR_WINDOWTEXT));
+        ::SetBkColor(dc, Theme::Pick(Colors::White, COLOR_WINDOW));
         return reinterpret_cast<INT_PTR>(self->OnCtlColor());
+    }
     default:
         return self->OnMessage(message, wParam, lParam);
     }

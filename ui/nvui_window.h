@@ -6,6 +6,14 @@
 
 namespace NvUI {
 
+// The DPI Windows gives the window (that of its monitor for a per-monitor aware process); the screen's where
+// the system cannot say.
+UINT WindowDpi(HWND window);
+
+// The dialog keeps its layout when its DPI changes: the toolkit lays it out again itself, so that the system's
+// own rescaling of dialogs (per-monitor v2) does not scale it a second time.
+void KeepDialogLayout(HWND dialog);
+
 // Owns one window handle. The operations that take a child control id (0: the window itself) do nothing and
 // return false, 0 or an empty string when there is no window or no such child.
 class Wnd {
@@ -30,7 +38,8 @@ public:
     // Turns the bits on or off; bits that name a control type replace the window's type.
     void SetStyleBits(LONG_PTR bits, bool on);
     SIZE GetClientSize() const;
-    // Resizes the window so that its client area gets this size; position and z-order stay.
+    // Resizes the window so that its client area gets this size; position and z-order stay. The frame is
+    // measured, so a menu (hasMenu) is counted as the window has it.
     bool SetClientSize(int width, int height, bool hasMenu);
     // Raises a visible window above the others and gives it the keyboard.
     bool BringToForeground();
@@ -52,7 +61,7 @@ public:
     virtual INT_PTR OnInitDialog();
     virtual INT_PTR OnCommand(int id, int code, HWND control);
     virtual INT_PTR OnDrawItem(int id, const DRAWITEMSTRUCT* item);
-    // Pages and their static controls are white.
+    // Pages and their static controls are white (the system window colour in high contrast).
     virtual HBRUSH OnCtlColor();
     virtual void OnDestroy();
 

@@ -15,6 +15,14 @@ constexpr wchar_t ResourceType[] = L"PROPERTIES";
 
 } // namespace
 
+std::wstring FillPlaceholder(std::wstring text, std::wstring_view placeholder, std::wstring_view value)
+{
+    for (size_t at = text.find(placeholder); at != std::wstring::npos; at = text.find(placeholder, at + value.size())) {
+        text.replace(at, placeholder.size(), value);
+    }
+    return text;
+}
+
 bool Settings::KeyLess::operator()(const std::wstring& left, const std::wstring& right) const
 {
     return _wcsicmp(left.c_str(), right.c_str()) < 0;
@@ -93,15 +101,23 @@ bool Settings::LoadFromString(int scope, const std::wstring& text)
 
 std::wstring Settings::GetLocalized(const std::wstring& key, const std::wstring& language)
 {
+    std::wstring value;
+    return FindLocalized(key, value, language) ? value : MissingTextMark + key;
+}
+
+bool Settings::FindLocalized(const std::wstring& key, std::wstring& value, const std::wstring& language)
+{
     std::lock_guard lock(m_lock);
     const auto scope = m_localizations.find(language.empty() ? m_language : language);
-    if (scope != m_localizations.end()) {
-        const auto value = scope->second.find(key);
-        if (value != scope->second.end()) {
-            return value->second;
-        }
+    if (scope == m_localizations.end()) {
+        return false;
     }
-    return MissingTextMark + key;
+    const auto found = scope->second.find(key);
+    if (found == scope->second.end()) {
+        return false;
+    }
+    value = found->second;
+    return true;
 }
 
 std::wstring Settings::GetCustomization(const std::wstring& key)

@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+// Replaces every "%NAME%" placeholder of a text, left to right, by the value.
+std::wstring FillPlaceholder(std::wstring text, std::wstring_view placeholder, std::wstring_view value);
+
 // Process-wide store of the localized texts (scope 0) and the customizations (scope 1), both read from
 // PROPERTIES resources: UTF-8 lines "language:key=value", or "key=value" for the pseudo-language "GLOBAL".
 class Settings {
@@ -38,6 +41,8 @@ public:
     virtual bool LoadFromString(int scope, const std::wstring& text);
     // An absent language or key yields "►" followed by the key, so a missing text is visible on screen.
     virtual std::wstring GetLocalized(const std::wstring& key, const std::wstring& language = L"");
+    // The text when the language has it; false (and the value untouched) otherwise.
+    bool FindLocalized(const std::wstring& key, std::wstring& value, const std::wstring& language = L"");
     // "LOCAL" first, then the current language, then "GLOBAL"; empty when none has the key.
     virtual std::wstring GetCustomization(const std::wstring& key);
     virtual void SetCustomization(const std::wstring& key, const std::wstring& value);

@@ -3,22 +3,29 @@
 #include "engine/product_config.h"
 #include "ui/dialog_child.h"
 #include "ui/nvui_controls.h"
+#include "ui/product_texts.h"
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 // Title, welcome text, "Start", the copyright line with the licence-terms link and the library notices.
 class DialogWelcome : public DialogChild {
 public:
-    DialogWelcome(UniqueFont pageFont, UniqueFont titleFont, UniqueFont smallFont);
+    DialogWelcome(NvUI::UiFont pageFont, NvUI::UiFont titleFont, NvUI::UiFont smallFont);
 
     HWND CreatePage(HINSTANCE instance, HWND parent) override;
     INT_PTR OnInitDialog() override;
     INT_PTR OnCommand(int id, int code, HWND control) override;
 
+protected:
+    std::vector<NvUI::UiFont*> Fonts() override;
+
 private:
     // The fonts outlive the controls that show them.
-    UniqueFont m_titleFont;
-    UniqueFont m_smallFont;
+    NvUI::UiFont m_titleFont;
+    NvUI::UiFont m_smallFont;
     NvUI::TextBlock m_title;
     NvUI::TextBlock m_message;
     NvUI::Button m_start;
@@ -30,7 +37,7 @@ private:
 // Remove everything, or pick products from a list with check boxes; the choice is written into the products.
 class DialogSelect : public DialogChild {
 public:
-    DialogSelect(UniqueFont pageFont, ProductList products);
+    DialogSelect(NvUI::UiFont pageFont, ProductList products);
     ~DialogSelect() override;
 
     HWND CreatePage(HINSTANCE instance, HWND parent) override;
@@ -51,13 +58,14 @@ private:
     ProductList m_products;
 };
 
-// The spinner while the products are removed; its "Cancel" stays disabled.
+// The spinner while the products are removed, with the product being removed; its "Cancel" stays disabled.
 class DialogProgress : public DialogChild {
 public:
-    explicit DialogProgress(UniqueFont pageFont);
+    explicit DialogProgress(NvUI::UiFont pageFont);
 
     HWND CreatePage(HINSTANCE instance, HWND parent) override;
     INT_PTR OnInitDialog() override;
+    void ShowStep(const std::wstring& text);
 
 private:
     NvUI::Spinner m_spinner;
@@ -65,18 +73,32 @@ private:
     NvUI::Button m_cancel;
 };
 
-// The result of the run (message kinds of IGuiManager) with its picture; kind 3 also offers "Restart".
+// The result of the run (message kinds of IGuiManager) with its picture; kind 3 also offers "Restart". After a
+// removal it lists each product with its outcome, and a failed one says what to do next; the log file is
+// offered when there is one.
 class DialogMessage : public DialogChild {
 public:
-    DialogMessage(UniqueFont pageFont, int kind);
+    DialogMessage(NvUI::UiFont pageFont, int kind, std::vector<ResultLine> lines, std::wstring logFile);
 
     HWND CreatePage(HINSTANCE instance, HWND parent) override;
     INT_PTR OnInitDialog() override;
+    INT_PTR OnCommand(int id, int code, HWND control) override;
+
+protected:
+    void OnDpiApplied() override { SizeResultColumns(); }
 
 private:
+    void FillResultList();
+    // Text widths do not scale with the cells' padding: the columns are sized from the texts.
+    void SizeResultColumns();
+
     NvUI::Image m_image;
     NvUI::TextBlock m_message;
+    NvUI::TextBlock m_nextSteps;
+    NvUI::StaticLink m_logLink;
     NvUI::Button m_restart;
     NvUI::Button m_close;
     int m_kind;
+    std::vector<ResultLine> m_lines;
+    std::wstring m_logFile;
 };

@@ -42,8 +42,19 @@ public:
         pages.push_back(L"progress");
         return true;
     }
+    void ShowProgressStep(const ProductConfig& product, size_t number, size_t count) override
+    {
+        pages.push_back(L"step " + product.GetId() + L" " + std::to_wstring(number) + L"/" + std::to_wstring(count));
+    }
+    int ShowResult(int kind, const std::vector<ProductOutcome>& shown) override
+    {
+        pages.push_back(L"result" + std::to_wstring(kind));
+        outcomes = shown;
+        return messageAnswer;
+    }
 
     std::vector<std::wstring> pages;
+    std::vector<ProductOutcome> outcomes;
     ProductList shownProducts;
     int messageAnswer = Cancel;
     bool selectDefaults = false;
@@ -92,7 +103,7 @@ TEST_F(PageFlow, TestPagesNeedNoAdministratorAndShowTenProducts)
     ToolWithoutAdministrator tool(&gui, &languageSelect, stopEvent.get());
     EXPECT_EQ(tool.Execute(), UiTool::ExitDone);
     EXPECT_EQ(gui.pages,
-              (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"message0", L"message2", L"message3"}));
+              (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"result0", L"result2", L"result3"}));
     ASSERT_EQ(gui.shownProducts.size(), 10u);
     for (size_t i = 0; i < gui.shownProducts.size(); ++i) {
         const auto& product = gui.shownProducts[i];
@@ -127,9 +138,38 @@ TEST_F(PageFlow, RestartButtonOnlyRecordsTheRequest)
         UiTool tool(&gui, &languageSelect, stopEvent.get());
         // Execute itself must not request the restart: the session end would overtake the clean-up.
         EXPECT_EQ(tool.Execute(), UiTool::ExitRebootNeeded) << "answer " << answer;
-        EXPECT_EQ(gui.pages, (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"message3"}));
+        EXPECT_EQ(gui.pages,
+                  (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"step delta 1/1", L"result3"}));
         EXPECT_EQ(tool.IsRebootRequested(), answer == IGuiManager::Ok) << "answer " << answer;
     }
+}
+
+// The progress page hears of each product as its clean-up begins, and the result page gets the run report's
+// own outcomes: the product that failed among those that were removed, the log files not run.
+TEST_F(PageFlow, EachProductsStepAndOutcomeReachThePages)
+{
+    ScriptFolder scripts;
+    const std::string product = "function DetectProduct() return true end\n";
+    scripts.Write(L"alpha.lua", "function GetProductId() return 'alpha' end\n" + product +
+                                    "function CleanupProduct() return true end\n");
+    scripts.Write(L"gamma.lua", "function GetProductId() return 'gamma' end\nfunction GetPriority() return 60 end\n" +
+                                    product + "function CleanupProduct() error('cannot remove gamma') end\n");
+    scripts.Write(L"logs.lua", "function GetProductId() return 'logs' end\nfunction GetPriority() return 100 end\n" +
+                                   product + "function CleanupProduct() return true end\n");
+    Parse((L"tool.exe /scripts=\"" + scripts.Path() + L"\"").c_str());
+    gui.selectDefaults = true;
+    UiTool tool(&gui, &languageSelect, stopEvent.get());
+    EXPECT_EQ(tool.Execute(), UiTool::ExitError);
+    EXPECT_EQ(gui.pages, (std::vector<std::wstring>{L"welcome", L"select", L"progress", L"step alpha 1/2",
+                                                    L"step gamma 2/2", L"result0"}));
+    std::vector<std::wstring> results;
+    for (const ProductOutcome& outcome : gui.outcomes) {
+        results.push_back(outcome.id + L" " + std::to_wstring(static_cast<int>(outcome.result)));
+    }
+    using Result = ProductOutcome::Result;
+    EXPECT_EQ(results, (std::vector<std::wstring>{L"alpha " + std::to_wstring(static_cast<int>(Result::Removed)),
+                                                  L"gamma " + std::to_wstring(static_cast<int>(Result::Failed)),
+                                                  L"logs " + std::to_wstring(static_cast<int>(Result::NotSelected))}));
 }
 
 TEST_F(PageFlow, MissingTemporaryFolderShowsTheGenericError)

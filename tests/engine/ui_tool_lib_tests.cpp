@@ -92,6 +92,37 @@ TEST(UiToolLib, FailedCleanupFailsTheRunButTheNextProductIsStillRemoved)
     EXPECT_EQ(Removed(folder), "a b ");
 }
 
+// The progress page follows these steps: each selected product, in removal order, before its clean-up runs.
+TEST(UiToolLib, TellsEachSelectedProductsPlaceAsItsCleanupBeginsAndNamesTheNameless)
+{
+    ScriptFolder folder;
+    folder.Write(L"a.lua", ProductScript(folder, "a",
+                                         "function GetPriority() return 1 end\n"
+                                         "function GetProductDisplayName() return 'Alpha' end"));
+    folder.Write(L"b.lua", ProductScript(folder, "b", "function GetPriority() return 2 end"));
+    folder.Write(L"c.lua", ProductScript(folder, "c", "function GetPriority() return 3 end"));
+    UiToolLib engine(folder.Path(), [](const std::wstring& id) { return id == L"b" ? L"Named b" : L""; });
+    ProductList products;
+    engine.DetectProducts(products);
+    ASSERT_EQ(Ids(products), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    EXPECT_EQ(products[0]->GetDisplayName(), L"Alpha") << "a script's own name is kept";
+    EXPECT_EQ(products[1]->GetDisplayName(), L"Named b");
+    EXPECT_EQ(products[2]->GetDisplayName(), L"") << "no name to give";
+    EXPECT_EQ(RemovalRecord::Instance().Products()[1].displayName, L"Named b") << "the report names it too";
+
+    products[0]->SetSelected(true);
+    products[2]->SetSelected(true);
+    std::vector<std::string> steps;
+    EXPECT_EQ(engine.RemoveProducts(products,
+                                    [&](const ProductConfig& product, size_t number, size_t count) {
+                                        steps.push_back(std::string(1, static_cast<char>(product.GetId()[0])) + " " +
+                                                        std::to_string(number) + "/" + std::to_string(count) +
+                                                        " after '" + Removed(folder) + "'");
+                                    }),
+              UiToolLib::Done);
+    EXPECT_EQ(steps, (std::vector<std::string>{"a 1/2 after ''", "c 2/2 after 'a '"}));
+}
+
 TEST(UiToolLib, OnlySelectedProductsAreRemovedAndDetectionErrorsAreForgotten)
 {
     ScriptFolder folder;

@@ -321,9 +321,11 @@ TEST_F(FileContextTest, FolderBehindALinkOrOfAnotherAccountIsNotUsed)
         if (c.refused.empty()) {
             EXPECT_EQ(FileText(disk, Numbered(0)), L"x");
             EXPECT_EQ(context->FolderRefusal(), L"");
+            EXPECT_EQ(context->CurrentFile(), Numbered(0)) << "the file the result page offers";
             continue;
         }
         EXPECT_TRUE(disk.files.empty());
+        EXPECT_EQ(context->CurrentFile(), L"") << "no file to offer";
         EXPECT_TRUE(platform.createdMutexes.empty());
         EXPECT_EQ(context->FolderRefusal(),
                   L"The log folder '" + c.refused + L"' is not used: " + c.reason + L". This run writes no log file.");

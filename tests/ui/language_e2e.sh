@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Which language a silent run speaks: the "language" option when it names a shipped language, otherwise the
-# user's display language. Wine takes the display language from the process locale (LC_ALL), so each run
-# sets LC_ALL. An empty scripts directory makes every run end with the generic error text on stdout.
+# Which language a silent run speaks: the "language" option when it names a shipped language in any case, or
+# one whose base language is shipped, otherwise the user's display language. Wine takes the display language
+# from the process locale (LC_ALL), so each run sets LC_ALL. An empty scripts directory makes every run end with
+# the generic error text on stdout.
 set -euo pipefail
 
 exe=$NV_BUILD_DIR/UninstallationTool.exe
@@ -64,9 +65,16 @@ check "short option pt-BR" ja_JP.UTF-8 pt-BR "" -- -l pt-BR
 check "unknown code, English user" C.UTF-8 en \
     "LanguageSelect::SelectLanguageFromCommandLine: User specified 'xx' as language in command-line, but it's not selectable" \
     -- /language=xx
-check "wrong case, Japanese user" ja_JP.UTF-8 ja \
-    "LanguageSelect::SelectLanguageFromEnvironment: Selected 'ja' as the default language" \
+check "another case, Japanese user" ja_JP.UTF-8 de \
+    "LanguageSelect::SelectLanguageFromCommandLine: Selected 'de' as default language by command-line option" \
     -- /language=DE
+check "lower-case region" C.UTF-8 pt-BR "" -- /language=pt-br
+check "a region not shipped gives its base language" ja_JP.UTF-8 pt \
+    "LanguageSelect::SelectLanguageFromCommandLine: Selected 'pt' as default language by command-line option 'pt-PT': its base language" \
+    -- /language=pt-PT
+check "nothing shipped for the language, Japanese user" ja_JP.UTF-8 ja \
+    "LanguageSelect::SelectLanguageFromEnvironment: Selected 'ja' as the default language" \
+    -- /language=sw-KE
 check "no option, Brazilian user" pt_BR.UTF-8 pt-BR "(pt-BR)" --
 check "no option, Norwegian Bokmål user" nb_NO.UTF-8 no \
     "LanguageSelect::SelectLanguageFromEnvironment: Selected 'no' as the default language" --

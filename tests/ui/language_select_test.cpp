@@ -45,6 +45,25 @@ TEST(FindBestLanguage, FallsBackToTheFirstEntryThenToNothing)
     EXPECT_EQ(L"x", FindBestLanguage({L"", L"", L""}, {L"x", L""}, L"en"));
 }
 
+TEST(MatchLanguageOption, IgnoresCaseThenFallsBackToTheBaseLanguage)
+{
+    const struct {
+        const wchar_t* requested;
+        const wchar_t* expected;
+        bool byBase;
+    } cases[] = {
+        {L"de", L"de", false},       {L"DE", L"de", false},   {L"pt-br", L"pt-BR", false}, {L"zh-tw", L"zh-TW", false},
+        {L"ES-mx", L"es-MX", false}, {L"pt-PT", L"pt", true}, {L"de-AT", L"de", true},     {L"es-AR", L"es", true},
+        {L"ZH-sg", L"zh", true},     {L"xx", L"", false},     {L"xx-DE", L"", false},      {L"-de", L"", false},
+        {L"de_AT", L"", false},      {L"", L"", false},
+    };
+    for (const auto& c : cases) {
+        bool byBase = !c.byBase;
+        EXPECT_EQ(c.expected, MatchLanguageOption(c.requested, ShippedLanguages, byBase)) << c.requested;
+        EXPECT_EQ(c.byBase, byBase) << c.requested;
+    }
+}
+
 TEST(QueryDisplayLanguage, ReadsTheLocaleNamesThatDecideTheLanguage)
 {
     const struct {

@@ -7,6 +7,8 @@
 #include "ui/settings.h"
 #include "ui/wizard_pages.h"
 
+#include "tests/harness/wait_for.h"
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 #include <commctrl.h>
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -38,7 +41,13 @@ constexpr wchar_t kTexts[] = L"en:Title=Test Title\n"
                              L"en:ErrorGeneric=Generic error\n"
                              L"en:ErrorPrivileges=No rights\n"
                              L"en:Reboot=Restart\n"
-                             L"en:Close=Close\n";
+                             L"en:Close=Close\n"
+                             L"en:RemovingProduct=Removing %PRODUCT% (%NUMBER%/%COUNT%)\n"
+                             L"en:ResultRemoved=Removed\n"
+                             L"en:ResultRemovedReboot=Restart needed\n"
+                             L"en:ResultFailed=Failed\n"
+                             L"en:NextSteps=Try again\n"
+                             L"en:ShowLog=Show log\n";
 // An address the link refuses, so that no test opens a browser.
 constexpr wchar_t kCustomizations[] =
     L"en:UrlEULT=ftp://terms.invalid/\nLuaCopyright=Lua notice\nZlibCopyright=zlib notice\n";
@@ -67,7 +76,7 @@ protected:
         ::InitCommonControlsEx(&controls);
     }
 
-    static UniqueFont Font() { return NvUI::CreateUiFont(12, 400, 0); }
+    static NvUI::UiFont Font() { return NvUI::UiFont(12, 400, 0); }
 
     void Create(DialogChild& page)
     {
@@ -121,7 +130,7 @@ std::vector<bool> Selection(const ProductList& products)
 
 TEST_F(Pages, WelcomeShowsItsTextsAndAnswersOnce)
 {
-    DialogWelcome page(Font(), NvUI::CreateUiFont(24, 300, 0), NvUI::CreateUiFont(8, 400, 0));
+    DialogWelcome page(Font(), NvUI::UiFont(24, 300, 0), NvUI::UiFont(8, 400, 0));
     Create(page);
     EXPECT_EQ(Text(page, IDC_WELCOME_TITLE), L"Test Title");
     EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), L"Welcome text");
@@ -216,7 +225,7 @@ TEST_F(Pages, ResultPagesShowTheirKind)
         {42, L"Generic error", false},
     };
     for (const auto& entry : cases) {
-        DialogMessage page(Font(), entry.kind);
+        DialogMessage page(Font(), entry.kind, {}, L"");
         Create(page);
         EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), entry.text) << "kind " << entry.kind;
         EXPECT_EQ(Shown(page, IDOK), entry.offersRestart) << "kind " << entry.kind;
@@ -227,13 +236,66 @@ TEST_F(Pages, ResultPagesShowTheirKind)
     }
 }
 
-TEST_F(Pages, ProgressCannotBeCancelled)
+// After a removal: each product the removal ran, by the name a person knows, with its outcome; what to do next
+// only after a failure; the log file offered as a link when the run writes one.
+TEST_F(Pages, ResultPagesListEachProductRunAndOfferTheLog)
+{
+    const std::vector<ProductOutcome> outcomes = {
+        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}},
+        {L"beta", L"Beta", 50, false, false, ProductOutcome::Result::NotSelected, 0, {}},
+        {L"quarantine", L"", 99, true, true, ProductOutcome::Result::Failed, 0, {}},
+        {L"logs", L"", 100, true, true, ProductOutcome::Result::RemovedRestartNeeded, 0, {}},
+    };
+    const struct {
+        int kind;
+        const wchar_t* logFile;
+        bool nextSteps;
+    } cases[] = {
+        {IGuiManager::ErrorGeneric, L"C:\\logs\\tool.log", true},
+        {IGuiManager::Finished, L"C:\\logs\\tool.log", false},
+        {IGuiManager::FinishedReboot, L"", false},
+    };
+    for (const auto& entry : cases) {
+        std::unique_ptr<DialogChild> page = GuiManager::MakeResultPage(entry.kind, outcomes, entry.logFile);
+        Create(*page);
+        const HWND list = Item(*page, IDC_RESULT_LIST);
+        ASSERT_NE(list, nullptr) << "kind " << entry.kind;
+        ASSERT_EQ(ListView_GetItemCount(list), 3) << "the product that was not selected is not listed";
+        const wchar_t* rows[][2] = {
+            {L"Alpha", L"Removed"}, {L"Quarantined files", L"Failed"}, {L"Log files", L"Restart needed"}};
+        for (int row = 0; row < 3; ++row) {
+            EXPECT_EQ(RowText(list, row, 0), rows[row][0]);
+            EXPECT_EQ(RowText(list, row, 1), rows[row][1]);
+        }
+        EXPECT_EQ(Shown(*page, IDC_NEXT_STEPS), entry.nextSteps) << "kind " << entry.kind;
+        if (entry.nextSteps) {
+            EXPECT_EQ(Text(*page, IDC_NEXT_STEPS), L"Try again");
+        }
+        EXPECT_EQ(Shown(*page, IDC_LOG_LINK), entry.logFile[0] != L'\0') << "kind " << entry.kind;
+        if (entry.logFile[0] != L'\0') {
+            EXPECT_EQ(Text(*page, IDC_LOG_LINK), L"Show log");
+            EXPECT_TRUE((::GetWindowLongPtrW(Item(*page, IDC_LOG_LINK), GWL_STYLE) & WS_TABSTOP) != 0);
+        }
+    }
+    // Nothing ran (a run ended before its removal): the page without a list.
+    DialogMessage early(Font(), IGuiManager::ErrorGeneric, {}, L"C:\\logs\\tool.log");
+    Create(early);
+    EXPECT_EQ(Item(early, IDC_RESULT_LIST), nullptr);
+    EXPECT_TRUE(Shown(early, IDC_LOG_LINK));
+}
+
+TEST_F(Pages, ProgressNamesTheProductAndCannotBeCancelled)
 {
     DialogProgress page(Font());
     Create(page);
     EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), L"Removing");
     EXPECT_EQ(Text(page, IDCANCEL), L"Cancel");
     EXPECT_FALSE(::IsWindowEnabled(Item(page, IDCANCEL)));
+    page.ShowStep(ProgressStepText(ShownProductName(L"quarantine", L""), 2, 3));
+    EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), L"Removing Quarantined files (2/3)");
+    // A product name that spells a placeholder stays as it is.
+    page.ShowStep(ProgressStepText(L"%COUNT% Tool", 1, 3));
+    EXPECT_EQ(Text(page, IDC_MESSAGE_TEXT), L"Removing %COUNT% Tool (1/3)");
 }
 
 // Enter and Esc as the main window's dialog manager reports them, on every page: each answers the button the
@@ -303,6 +365,43 @@ TEST(LaunchUrl, AcceptsWebAddressesAndLocalPagesOnly)
             << ::testing::PrintToString(std::wstring(entry.address));
     }
     EXPECT_FALSE(DialogChild::LaunchUrl(L"HTTPS://www.norvane.com/")) << "refused before anything is opened";
+}
+
+// The removal cannot be stopped, so its result must be seen: while the progress page shows, the close box, the
+// system menu's Close and a plain WM_CLOSE leave the window; on the result page closing answers as before.
+TEST_F(Pages, TheWindowStaysUntilTheRemovalHasEnded)
+{
+    const UniqueEvent stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    GuiManager gui(::GetModuleHandleW(nullptr), stop.get());
+    ASSERT_TRUE(gui.Run());
+    const HWND main = gui.GetHandle();
+    const auto pageText = [main](std::string& seen) {
+        const HWND page = ::FindWindowExW(main, nullptr, L"#32770", nullptr);
+        wchar_t text[128] = {};
+        ::GetDlgItemTextW(page, IDC_MESSAGE_TEXT, text, static_cast<int>(std::size(text)));
+        seen = ::testing::PrintToString(std::wstring(text));
+        return std::wstring(text);
+    };
+    ASSERT_TRUE(gui.ShowProgress());
+    ::PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    const TestProductConfig alpha(L"alpha", L"Alpha", true, true);
+    gui.ShowProgressStep(alpha, 1, 2);
+    // The step is handled after the two closes that were posted before it.
+    EXPECT_TRUE(NvTest::WaitFor(10000, "the progress page to name the product",
+                                [&](std::string& seen) { return pageText(seen) == L"Removing Alpha (1/2)"; }));
+    EXPECT_EQ(::WaitForSingleObject(stop.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the window is still there";
+    EXPECT_TRUE(::GetMenuState(::GetSystemMenu(main, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+
+    const std::vector<ProductOutcome> outcomes = {
+        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}}};
+    auto answer = std::async(std::launch::async, [&] { return gui.ShowResult(IGuiManager::Finished, outcomes); });
+    EXPECT_TRUE(
+        NvTest::WaitFor(10000, "the result page", [&](std::string& seen) { return pageText(seen) == L"Done"; }));
+    EXPECT_FALSE(::GetMenuState(::GetSystemMenu(main, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+    ::PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(answer.get(), IGuiManager::Cancel) << "closed on the result page";
+    gui.Quit();
 }
 
 TEST(GuiManagerStart, NoMainWindowEndsEveryQuestionWithCancel)

@@ -30,7 +30,13 @@ const std::vector<std::wstring> LocalizedKeys = {L"Title",
                                                  L"ErrorGeneric",
                                                  L"ErrorPrivileges",
                                                  L"Reboot",
-                                                 L"Close"};
+                                                 L"Close",
+                                                 L"RemovingProduct",
+                                                 L"ResultRemoved",
+                                                 L"ResultRemovedReboot",
+                                                 L"ResultFailed",
+                                                 L"NextSteps",
+                                                 L"ShowLog"};
 
 struct Line {
     std::wstring language; // "GLOBAL" when the line has no prefix
@@ -115,6 +121,13 @@ TEST(ShippedStrings, EveryLanguageHasEveryTextOnce)
             EXPECT_EQ(1u, Count(line.value, L"%YEAR%")) << where;
             EXPECT_EQ(2u, Count(line.value, L"[#]")) << where;
             EXPECT_EQ(std::wstring::npos, line.value.find(L"[#][#]")) << where << ": empty link";
+        }
+        // A lost or misspelt placeholder would show on the progress page as it is.
+        if (line.key == L"RemovingProduct") {
+            for (const wchar_t* placeholder : {L"%PRODUCT%", L"%NUMBER%", L"%COUNT%"}) {
+                EXPECT_EQ(1u, Count(line.value, placeholder)) << where << ": " << placeholder;
+            }
+            EXPECT_EQ(6u, Count(line.value, L"%")) << where << ": another placeholder";
         }
     }
 

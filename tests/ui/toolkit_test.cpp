@@ -1,5 +1,6 @@
 // The flat controls painted into memory and checked pixel by pixel, their link text, fonts and attachment.
 #include "ui/nvui_controls.h"
+#include "ui/nvui_theme.h"
 
 #include "tests/ui/ink_lines.h"
 
@@ -7,7 +8,11 @@
 
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <algorithm>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -25,6 +30,7 @@ public:
     }
     ~HostWindow() { ::DestroyWindow(m_parent); }
     HWND Child() const { return m_child; }
+    HWND Parent() const { return m_parent; }
 
 private:
     HWND m_parent = nullptr;
@@ -76,6 +82,12 @@ struct TestImage : NvUI::Image {
 };
 struct TestButton : NvUI::Button {
     using NvUI::Button::Paint;
+};
+struct TestText : NvUI::TextBlock {
+    using NvUI::TextBlock::Paint;
+};
+struct TestLink : NvUI::StaticLink {
+    using NvUI::StaticLink::Paint;
 };
 
 class Toolkit : public ::testing::Test {
@@ -186,6 +198,92 @@ TEST_F(Toolkit, LinkTextSplitsAtTwoMarkers)
     }
 }
 
+// The commands a link sends its parent, counted.
+int g_linkCommands = 0;
+LRESULT CALLBACK CountCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COMMAND && LOWORD(wParam) == 100) {
+        ++g_linkCommands;
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+void PumpMessages()
+{
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::DispatchMessageW(&message);
+    }
+}
+
+// A link answers Enter and Space itself (the dialog manager would give Enter to the default button), and a
+// screen reader finds a link named by its text whose default action opens it.
+TEST_F(Toolkit, LinkOpensFromTheKeyboardAndTellsScreenReadersWhatItIs)
+{
+    HostWindow host(300, 20);
+    ::SetWindowLongPtrW(host.Parent(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountCommands));
+    NvUI::StaticLink link;
+    link.Attach(host.Child());
+    link.SetLinkText(L"Read the [#]licence terms[#].");
+
+    const auto dialogCode = [&](UINT message, WPARAM key) {
+        MSG keyMessage = {host.Child(), message, key, 0, 0, {}};
+        return ::SendMessageW(host.Child(), WM_GETDLGCODE, key, reinterpret_cast<LPARAM>(&keyMessage));
+    };
+    EXPECT_TRUE(dialogCode(WM_KEYDOWN, VK_RETURN) & DLGC_WANTMESSAGE) << "Enter stays with the link";
+    EXPECT_FALSE(dialogCode(WM_KEYDOWN, VK_TAB) & DLGC_WANTMESSAGE) << "Tab still moves on";
+    g_linkCommands = 0;
+    for (const wchar_t key : {L'\r', L' ', L'x'}) {
+        ::SendMessageW(host.Child(), WM_CHAR, key, 0);
+    }
+    EXPECT_EQ(g_linkCommands, 2) << "Enter and Space open it, other keys do not";
+
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // As a screen reader asks, through oleacc.dll.
+    using AccessibleObjectFromWindowFunction = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    const auto fromWindow = reinterpret_cast<AccessibleObjectFromWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "AccessibleObjectFromWindow")));
+    ASSERT_NE(fromWindow, nullptr);
+    IAccessible* accessible = nullptr;
+    ASSERT_EQ(fromWindow(host.Child(), OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&accessible)), S_OK);
+    VARIANT self;
+    ::VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role;
+    ::VariantInit(&role);
+    EXPECT_EQ(accessible->get_accRole(self, &role), S_OK);
+    EXPECT_EQ(role.lVal, ROLE_SYSTEM_LINK);
+    BSTR name = nullptr;
+    EXPECT_EQ(accessible->get_accName(self, &name), S_OK);
+    EXPECT_STREQ(name, L"licence terms");
+    ::SysFreeString(name);
+    VARIANT state;
+    ::VariantInit(&state);
+    EXPECT_EQ(accessible->get_accState(self, &state), S_OK);
+    EXPECT_TRUE(state.lVal & STATE_SYSTEM_LINKED);
+    BSTR action = nullptr;
+    EXPECT_EQ(accessible->get_accDefaultAction(self, &action), S_OK);
+    EXPECT_STREQ(action, L"Jump");
+    ::SysFreeString(action);
+    EXPECT_EQ(accessible->accDoDefaultAction(self), S_OK);
+    PumpMessages();
+    EXPECT_EQ(g_linkCommands, 3) << "the default action opens it";
+    accessible->Release();
+
+    link.SetLinkText(L"no link here");
+    accessible = nullptr;
+    ASSERT_EQ(fromWindow(host.Child(), OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&accessible)), S_OK);
+    ::VariantInit(&role);
+    accessible->get_accRole(self, &role);
+    EXPECT_NE(role.lVal, ROLE_SYSTEM_LINK) << "text without a link is plain text";
+    accessible->Release();
+    if (SUCCEEDED(com)) {
+        ::CoUninitialize();
+    }
+}
+
 TEST_F(Toolkit, PictureKeepsItsAspectAndIsCentred)
 {
     // 192 x 192 into 90 x 85: the area less one pixel is 89 x 84, the smaller ratio gives 84 x 84.
@@ -212,32 +310,137 @@ TEST_F(Toolkit, PictureKeepsItsAspectAndIsCentred)
     EXPECT_EQ(surface.Bounds(IsRed).right, -1) << "no picture: only the white background";
 }
 
+bool HighContrastOn()
+{
+    return true;
+}
+
+// A high-contrast theme, as the test sets it: the system colours of the roles the controls use, and the setting
+// read through the toolkit's seam (Wine has no high-contrast setting).
+class HighContrast {
+public:
+    static constexpr int kElements[] = {COLOR_WINDOW,  COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT,
+                                        COLOR_BTNFACE, COLOR_BTNTEXT,    COLOR_GRAYTEXT,  COLOR_HOTLIGHT};
+    static constexpr COLORREF kColors[] = {RGB(0, 0, 0), RGB(255, 255, 254), RGB(26, 235, 255), RGB(1, 1, 1),
+                                           RGB(2, 2, 2), RGB(254, 255, 255), RGB(63, 242, 63),  RGB(255, 255, 0)};
+
+    HighContrast()
+    {
+        for (size_t index = 0; index < std::size(kElements); ++index) {
+            m_previous[index] = ::GetSysColor(kElements[index]);
+        }
+        ::SetSysColors(static_cast<int>(std::size(kElements)), kElements, kColors);
+        NvUI::Theme::SetReader(&HighContrastOn);
+        NvUI::Theme::Refresh();
+    }
+    HighContrast(const HighContrast&) = delete;
+    HighContrast& operator=(const HighContrast&) = delete;
+    ~HighContrast()
+    {
+        ::SetSysColors(static_cast<int>(std::size(kElements)), kElements, m_previous);
+        NvUI::Theme::SetReader(nullptr);
+        NvUI::Theme::Refresh();
+    }
+
+private:
+    COLORREF m_previous[std::size(kElements)] = {};
+};
+
+// A button painted into memory: the colour inside it, at its left edge and in its rounded corner.
+struct ButtonPixels {
+    COLORREF inside;
+    COLORREF edge;
+    COLORREF corner;
+};
+ButtonPixels PaintButton(bool primary, bool enabled)
+{
+    HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
+    TestButton button;
+    button.Attach(host.Child());
+    button.SetColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
+    button.SetPrimary(primary);
+    button.Enable(enabled);
+    Surface surface(120, 40);
+    button.Paint(surface.Dc(), surface.Rect());
+    return {surface.Pixel(6, 20), surface.Pixel(0, 20), surface.Pixel(0, 0)};
+}
+
+// With the brand's colours, and in a high-contrast theme with the system colours of the same roles.
 TEST_F(Toolkit, ButtonsAreFilledOrOutlinedAndGreyWhenDisabled)
 {
     constexpr COLORREF blue = NvUI::Colors::BrandBlue;
     const struct {
+        bool highContrast;
         bool primary;
         bool enabled;
         COLORREF inside;
         COLORREF edge;
     } cases[] = {
-        {true, true, blue, blue},
-        {false, true, NvUI::Colors::White, blue},
-        {true, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
-        {false, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {false, true, true, blue, blue},
+        {false, false, true, NvUI::Colors::White, blue},
+        {false, true, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {false, false, false, NvUI::Colors::LightGrey, NvUI::Colors::LightGrey},
+        {true, true, true, RGB(26, 235, 255), RGB(26, 235, 255)},
+        {true, false, true, RGB(2, 2, 2), RGB(254, 255, 255)},
+        {true, true, false, RGB(2, 2, 2), RGB(63, 242, 63)},
     };
     for (const auto& entry : cases) {
-        HostWindow host(120, 40, L"Button", BS_PUSHBUTTON);
-        TestButton button;
-        button.Attach(host.Child());
-        button.SetColors(blue, NvUI::Colors::BrandBlueHover, NvUI::Colors::White);
-        button.SetPrimary(entry.primary);
-        button.Enable(entry.enabled);
-        Surface surface(120, 40);
-        button.Paint(surface.Dc(), surface.Rect());
-        EXPECT_EQ(surface.Pixel(6, 20), entry.inside) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 20), entry.edge) << "primary " << entry.primary << ", enabled " << entry.enabled;
-        EXPECT_EQ(surface.Pixel(0, 0), RGB(255, 255, 255)) << "rounded corner";
+        std::optional<HighContrast> theme;
+        if (entry.highContrast) {
+            theme.emplace();
+        }
+        const ButtonPixels pixels = PaintButton(entry.primary, entry.enabled);
+        const std::string which = std::string(entry.highContrast ? "high contrast, " : "") + "primary " +
+                                  std::to_string(entry.primary) + ", enabled " + std::to_string(entry.enabled);
+        EXPECT_EQ(pixels.inside, entry.inside) << which;
+        EXPECT_EQ(pixels.edge, entry.edge) << which;
+        EXPECT_EQ(pixels.corner, entry.highContrast ? RGB(0, 0, 0) : RGB(255, 255, 255)) << which << ": the corner";
+    }
+}
+
+// In a high-contrast theme no brand colour is left on texts and links either: they take the system colours of
+// their roles on the window colour.
+TEST_F(Toolkit, HighContrastTextsAndLinksTakeTheSystemColours)
+{
+    const HighContrast theme;
+    const UniqueFont font = NvUI::CreateUiFont(12, 700, 0);
+    HostWindow textHost(300, 30);
+    TestText text;
+    text.Attach(textHost.Child());
+    text.SetFont(font.get());
+    text.SetText(L"Title");
+    text.SetColor(NvUI::Colors::BrandBlue);
+    HostWindow linkHost(300, 30);
+    TestLink link;
+    link.Attach(linkHost.Child());
+    link.SetFont(font.get());
+    link.SetLinkColors(NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover);
+    link.SetTextColor(NvUI::Colors::SmallPrint);
+    link.SetLinkText(L"MMMM [#]MMMM[#]");
+    Surface surface(300, 30);
+    const auto colours = [&](auto& control) {
+        control.Paint(surface.Dc(), surface.Rect());
+        std::vector<COLORREF> seen;
+        for (int y = 0; y < 30; ++y) {
+            for (int x = 0; x < 300; ++x) {
+                if (std::find(seen.begin(), seen.end(), surface.Pixel(x, y)) == seen.end()) {
+                    seen.push_back(surface.Pixel(x, y));
+                }
+            }
+        }
+        return seen;
+    };
+    const std::vector<COLORREF> textColours = colours(text);
+    EXPECT_NE(std::find(textColours.begin(), textColours.end(), RGB(255, 255, 254)), textColours.end())
+        << "the title in the window text colour";
+    const std::vector<COLORREF> linkColours = colours(link);
+    EXPECT_NE(std::find(linkColours.begin(), linkColours.end(), RGB(255, 255, 0)), linkColours.end())
+        << "the link in the hot-light colour";
+    EXPECT_NE(std::find(linkColours.begin(), linkColours.end(), RGB(255, 255, 254)), linkColours.end())
+        << "the rest of the line in the window text colour";
+    for (const COLORREF colour : {NvUI::Colors::BrandBlue, NvUI::Colors::SmallPrint, NvUI::Colors::White}) {
+        EXPECT_EQ(std::find(textColours.begin(), textColours.end(), colour), textColours.end()) << std::hex << colour;
+        EXPECT_EQ(std::find(linkColours.begin(), linkColours.end(), colour), linkColours.end()) << std::hex << colour;
     }
 }
 

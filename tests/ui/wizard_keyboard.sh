@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The wizard from the keyboard alone, also after the focus has been inside a page that was then replaced:
 # every page takes the focus when it is shown, Tab, the arrows and Space work its controls, Enter presses the
-# default button and Esc the cancel or close button, and keys during the progress page answer nothing.
+# default button and Esc the cancel or close button, Enter and Space on the licence link open it (and a screen
+# reader finds a link there), and keys during the progress page, Alt+F4 included, answer nothing.
 source "$NV_SOURCE_DIR/tests/harness/lib.sh"
 source "$NV_SOURCE_DIR/tests/ui/wizard_lib.sh"
 wiz_setup
@@ -26,17 +27,36 @@ expect_page() { # expect_page PAGE TEXT-KEY: the page shows that text
     [ -n "${2:-}" ] && expect text_text "$(wiz_text en "$2")" "the $1 page says $2"
 }
 last_command() { nv_tool_log | grep -o 'GuiManager::OnCommand: id=[0-9]*' | tail -n1 | sed 's/.*=//'; }
+launches() { # launches MARK COUNT: at least COUNT launches of the licence terms logged since MARK
+    local count
+    count=$(wiz_log_since "$1" | grep -c 'DialogChild::LaunchUrl: Launched URL: https://')
+    echo "$count launch(es)"
+    [ "$count" -ge "$2" ]
+}
 
 # --- The test pages, the whole way through.
+mark=$(wiz_log_mark)
 wiz_start /testui /language=en
 expect_page welcome
 expect focus 1 "the welcome page gives the focus to START"
 expect default 1 "START is the default button"
 press Tab
 expect focus 1019 "Tab moves on to the licence link"
+press Return
+nv_check "Enter on the link opens the licence terms" nv_wait_for 20 "a launch" launches "$mark" 1
+press space
+nv_check "so does Space" nv_wait_for 20 "a second launch" launches "$mark" 2
+expect page welcome "the link keeps the welcome page"
+reader=$(wiz_probe link 1019 activate | tr '\n' ';')
+nv_check "a screen reader finds a link named by its text ($reader)" \
+    test "$reader" = "role=link;name=License terms;linked=1;action=Jump;"
+nv_check "and its default action opens it" nv_wait_for 20 "a third launch" launches "$mark" 3
 press shift+Tab
 expect focus 1 "Shift+Tab comes back to START"
-press Tab Return
+press Tab
+expect focus 1019 "the link has the focus again"
+# A click leaves the focus where it was: on the link, in the page that the click replaces.
+wiz_click_control 1
 expect_page select
 expect focus 1 "the selection page gives the focus to Next, although the link had it"
 expect default 1 "Next is the default button"
@@ -52,8 +72,8 @@ expect radio_select 1 "Down chooses the select choice again"
 expect ok_enabled 0 "Next waits for a tick"
 press Tab
 expect focus 1025 "Tab moves into the list"
-press Down space
-expect checked 0 "Space ticks the first row"
+press space
+expect checked 0 "Space at once ticks the first row, where the list's focus rests"
 expect ok_enabled 1 "a tick enables Next"
 press Down Down space
 expect checked 0,2 "Space ticks the third row"
@@ -87,24 +107,17 @@ nv_check "Enter on Restart, after Tab went round, pressed Restart" test "$(last_
 drive_c=$(nv_drive_c)
 mkdir -p "$drive_c/nvkeys/plain" "$drive_c/nvkeys/reboot" "$drive_c/nvkeys/failing"
 # The clean-up holds the progress page until the test opens the gate (at most a minute).
-cat >"$drive_c/nvkeys/plain/alpha.lua" <<'EOF'
-function CleanupProduct()
-    local deadline = os.clock() + 60
-    while os.clock() < deadline do
-        local gate = io.open("C:\\nvkeys\\gate", "r")
-        if gate then
-            gate:close()
-            break
-        end
-        local pause = os.clock() + 0.1
-        while os.clock() < pause do end
-    end
+{
+    echo 'function CleanupProduct()'
+    wiz_lua_gate '"C:\\nvkeys\\gate"'
+    cat <<'EOF'
     Log.Info("alpha removed")
     return true
 end
 function GetProductId() return "alpha" end
 function DetectProduct() return true end
 EOF
+} >"$drive_c/nvkeys/plain/alpha.lua"
 cat >"$drive_c/nvkeys/failing/gamma.lua" <<'EOF'
 function GetProductId() return "gamma" end
 function DetectProduct() return true end
@@ -124,7 +137,7 @@ nv_check "Esc on the welcome page ends the run with 2" test "$wiz_code" = 2
 
 wiz_start '/scripts=C:\nvkeys\plain' /language=en
 expect_page welcome
-press Tab Return
+press Return
 expect_page select
 press Escape
 wiz_finish
@@ -138,7 +151,9 @@ press Return
 expect_page progress
 expect focus 1023 "the progress page, without a tab stop that can be pressed, gives the focus to its spinner"
 expect default 2 "its disabled Cancel is the default button"
-press Return Escape space Tab Return Escape
+press Return Escape space Tab Return Escape alt+F4
+wiz_probe painted >/dev/null
+expect page progress "Alt+F4 leaves the window while the removal runs"
 touch "$drive_c/nvkeys/gate"
 expect_page message Finished
 nv_check "keys during the progress page answered nothing: the result page waits" kill -0 "$wiz_pid"

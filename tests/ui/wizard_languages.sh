@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Every page in all 32 languages, saved as pictures under <build>/screenshots for a person to look at, and
 # checked by wizard_render.exe: no character drawn as a missing-glyph box (the caption included), no wrapped
-# text with a scrap on its last line, no text too big for its control. Then the privileges page, reachable only
-# without administrator rights, from the tool itself in the two languages with the longest text.
+# text with a scrap on its last line, no text too big for its control or list cell. The same in a few languages
+# after the window was told of a new DPI, and in a high-contrast theme, where no brand colour may show. Then the
+# privileges page, reachable only without administrator rights, from the tool itself in the two languages with
+# the longest text.
 source "$NV_SOURCE_DIR/tests/harness/lib.sh"
 source "$NV_SOURCE_DIR/tests/ui/wizard_lib.sh"
 wiz_setup
@@ -31,7 +33,7 @@ cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
 
 languages=$(sed -n 's/^\([A-Za-z-]*\):Title=.*/\1/p' "$NV_SOURCE_DIR/resources/strings/localizations.properties")
 nv_check "the strings carry 32 languages" test "$(wc -w <<<"$languages")" -eq 32
-rm -f "$wiz_shots"/*-[1-8]-*.png
+rm -f "$wiz_shots"/*-[1-9]-*.png
 shots_folder=$(winepath -w "$wiz_shots")
 
 # One renderer run per region of the CJK fonts: the font links are read when a program starts.
@@ -49,9 +51,25 @@ for region in JP KR SC TC HK; do
     for lang in $group; do
         faults=$(grep "^fault: $lang " <<<"$output")
         nv_check "$lang: every page is drawn without faults${faults:+:$'\n'$faults}" test -z "$faults"
-        nv_check "$lang: all eight pages are saved" test "$(ls "$wiz_shots/$lang"-[1-8]-*.png 2>/dev/null | wc -l)" -eq 8
+        nv_check "$lang: all nine pages are saved" test "$(ls "$wiz_shots/$lang"-[1-9]-*.png 2>/dev/null | wc -l)" -eq 9
     done
 done
+
+# variant_check OPTION VARIANT LANGUAGE...: the pages drawn with the renderer's OPTION, labelled LANGUAGE-VARIANT.
+variant_check() {
+    local option=$1 variant=$2 lang faults
+    shift 2
+    output=$(wine "$NV_BUILD_DIR/tests/ui/wizard_render.exe" "$shots_folder" "$option" "$@" 2>/dev/null | tr -d '\r')
+    for lang in "$@"; do
+        faults=$(grep "^fault: $lang-$variant " <<<"$output")
+        nv_check "$lang, $variant: every page is drawn without faults${faults:+:$'\n'$faults}" test -z "$faults"
+        nv_check "$lang, $variant: all nine pages are saved" \
+            test "$(ls "$wiz_shots/$lang-$variant"-[1-9]-*.png 2>/dev/null | wc -l)" -eq 9
+    done
+}
+lang_fonts JP
+variant_check --dpi=144 144dpi en de ja ru
+variant_check --high-contrast hc en de
 
 expect_text() { # expect_text VALUE-NAME KEY
     nv_check "$lang: $1 shows $2" test "$(wiz_value "$1")" = "$(wiz_text "$lang" "$2")"
@@ -67,7 +85,7 @@ if [ -f "$launcher" ]; then
         expect_text text_text ErrorPrivileges
         expect_text cancel_text Close
         wiz_park_pointer
-        wiz_shot "$lang-9-privileges-tool"
+        wiz_shot "$lang-10-privileges-tool"
         wiz_click_control 2
         wiz_finish
         nv_check "$lang: without administrator rights the run ends with 3" test "$wiz_code" = 3

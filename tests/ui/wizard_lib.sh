@@ -207,6 +207,23 @@ wiz_spinner_turns() {
     wiz_wait_change "$x" "$y" && wiz_value_is page progress
 }
 
+# The Lua lines that hold a clean-up until a file exists (at most a minute): wiz_lua_gate LUA-STRING-LITERAL.
+# Scripts use them to keep the progress page for as long as the test needs it.
+wiz_lua_gate() {
+    cat <<EOF
+    local deadline = os.clock() + 60
+    while os.clock() < deadline do
+        local gate = io.open($1, "r")
+        if gate then
+            gate:close()
+            break
+        end
+        local pause = os.clock() + 0.1
+        while os.clock() < pause do end
+    end
+EOF
+}
+
 # A shipped text of the tool: wiz_text LANGUAGE KEY.
 wiz_text() { sed -n "s/^$1:$2=//p" "$NV_SOURCE_DIR/resources/strings/localizations.properties" | tr -d '\r'; }
 

@@ -9,12 +9,18 @@
 //   wizard_probe point ID              screen centre of the page's control ID
 //   wizard_probe row ROW               screen centre of the check box of list row ROW
 //   wizard_probe close                 screen point of the main window's close box
+//   wizard_probe link ID [activate]    what a screen reader learns of control ID (role, name, state, default
+//                                      action); with "activate", it then does the default action
+//   wizard_probe dpi DPI               tells the main window that its DPI is now DPI, as Windows does when the
+//                                      window moves to a monitor of another scale
 #include "tests/ui/wizard_output.h"
 
 #include <windows.h>
 
 #include <commctrl.h>
+#include <oleacc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,6 +35,9 @@ constexpr int kMessageText = 1008;
 constexpr int kRadioAll = 1027;
 constexpr int kRadioSelect = 1028;
 constexpr int kCopyright = 1019;
+constexpr int kResultList = 1029;
+constexpr int kNextSteps = 1030;
+constexpr int kLogLink = 1031;
 
 struct Wizard {
     HWND main = nullptr;
@@ -194,6 +203,30 @@ std::wstring FocusName(const Wizard& wizard)
     return L"other";
 }
 
+std::wstring SizeText(HWND window)
+{
+    RECT rect = {};
+    ::GetClientRect(window, &rect);
+    return std::to_wstring(rect.right) + L"x" + std::to_wstring(rect.bottom);
+}
+
+// The rows of a list, "PREFIXrowN=column 0|column 1", and the rows whose check box is ticked.
+void PrintRows(HWND list, const std::wstring& prefix)
+{
+    const int rows = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    Print(prefix + L"rows=" + std::to_wstring(rows));
+    std::wstring checked;
+    for (int row = 0; row < rows; ++row) {
+        Print(prefix + L"row" + std::to_wstring(row) + L"=" + RemoteItemText(list, row, 0) + L"|" +
+              RemoteItemText(list, row, 1));
+        const auto state = ::SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
+        if (((state & LVIS_STATEIMAGEMASK) >> 12) == 2) {
+            checked += (checked.empty() ? L"" : L",") + std::to_wstring(row);
+        }
+    }
+    Print(prefix + L"checked=" + checked);
+}
+
 int State()
 {
     const Wizard wizard = FindWizard();
@@ -203,6 +236,8 @@ int State()
         return 0;
     }
     Print(L"caption=" + WindowText(wizard.main));
+    Print(L"window=" + SizeText(wizard.main));
+    Print(L"ok_size=" + SizeText(::GetDlgItem(wizard.page, IDOK)));
     Print(L"foreground=" + Flag(::GetForegroundWindow() == wizard.main));
     Print(L"focus=" + FocusName(wizard));
     const LRESULT defaultId = ::SendMessageW(wizard.main, DM_GETDEFID, 0, 0);
@@ -212,6 +247,11 @@ int State()
     PrintControl(wizard, L"copyright", kCopyright);
     PrintControl(wizard, L"ok", IDOK);
     PrintControl(wizard, L"cancel", IDCANCEL);
+    PrintControl(wizard, L"next_steps", kNextSteps);
+    PrintControl(wizard, L"log", kLogLink);
+    if (const HWND results = ::GetDlgItem(wizard.page, kResultList)) {
+        PrintRows(results, L"result_");
+    }
     if (page == L"progress") {
         RECT rect;
         if (::GetWindowRect(::GetDlgItem(wizard.page, kSpinner), &rect)) {
@@ -226,18 +266,7 @@ int State()
         PrintControl(wizard, L"radio_select", kRadioSelect);
         const HWND list = ::GetDlgItem(wizard.page, kProductList);
         Print(L"list_visible=" + Flag(::IsWindowVisible(list)));
-        const int rows = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        Print(L"rows=" + std::to_wstring(rows));
-        std::wstring checked;
-        for (int row = 0; row < rows; ++row) {
-            Print(L"row" + std::to_wstring(row) + L"=" + RemoteItemText(list, row, 0) + L"|" +
-                  RemoteItemText(list, row, 1));
-            const auto state = ::SendMessageW(list, LVM_GETITEMSTATE, row, LVIS_STATEIMAGEMASK);
-            if (((state & LVIS_STATEIMAGEMASK) >> 12) == 2) {
-                checked += (checked.empty() ? L"" : L",") + std::to_wstring(row);
-            }
-        }
-        Print(L"checked=" + checked);
+        PrintRows(list, L"");
     }
     return 0;
 }
@@ -372,6 +401,79 @@ int CloseBox()
     return PrintPoint(POINT{(left + right + 1) / 2, y});
 }
 
+std::wstring VariantText(const VARIANT& value)
+{
+    return value.vt == VT_I4 ? std::to_wstring(value.lVal) : L"";
+}
+
+// As a screen reader asks: the accessible object of the control, from this other process.
+int Link(int id, bool activate)
+{
+    const Wizard wizard = FindWizard();
+    const HWND control = wizard.page != nullptr ? ::GetDlgItem(wizard.page, id) : nullptr;
+    if (control == nullptr || FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 1;
+    }
+    using FromWindowFunction = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    const auto fromWindow = reinterpret_cast<FromWindowFunction>(
+        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "AccessibleObjectFromWindow")));
+    IAccessible* accessible = nullptr;
+    if (fromWindow == nullptr ||
+        FAILED(fromWindow(control, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&accessible)))) {
+        Print(L"accessible=none");
+        return 1;
+    }
+    VARIANT self;
+    ::VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    VARIANT role;
+    ::VariantInit(&role);
+    accessible->get_accRole(self, &role);
+    Print(std::wstring(L"role=") + (role.vt == VT_I4 && role.lVal == ROLE_SYSTEM_LINK ? L"link" : VariantText(role)));
+    BSTR name = nullptr;
+    accessible->get_accName(self, &name);
+    Print(L"name=" + std::wstring(name != nullptr ? name : L""));
+    ::SysFreeString(name);
+    VARIANT state;
+    ::VariantInit(&state);
+    accessible->get_accState(self, &state);
+    Print(L"linked=" + Flag(state.vt == VT_I4 && (state.lVal & STATE_SYSTEM_LINKED) != 0));
+    BSTR action = nullptr;
+    accessible->get_accDefaultAction(self, &action);
+    Print(L"action=" + std::wstring(action != nullptr ? action : L""));
+    ::SysFreeString(action);
+    const bool done = !activate || SUCCEEDED(accessible->accDoDefaultAction(self));
+    accessible->Release();
+    ::CoUninitialize();
+    return done ? 0 : 1;
+}
+
+int ChangeDpi(UINT dpi)
+{
+    const Wizard wizard = FindWizard();
+    RECT window = {};
+    if (wizard.main == nullptr || !::GetWindowRect(wizard.main, &window)) {
+        return 1;
+    }
+    // The rectangle Windows would suggest: the window's own, scaled from the screen's DPI. It travels by
+    // pointer, so it is written into the tool's memory.
+    const HDC screen = ::GetDC(nullptr);
+    const int from = ::GetDeviceCaps(screen, LOGPIXELSY);
+    ::ReleaseDC(nullptr, screen);
+    const LONG width = ::MulDiv(window.right - window.left, static_cast<int>(dpi), from);
+    const LONG height = ::MulDiv(window.bottom - window.top, static_cast<int>(dpi), from);
+    const LONG left = std::max(0L, (window.left + window.right - width) / 2);
+    const LONG top = std::max(0L, (window.top + window.bottom - height) / 2);
+    RECT suggested = {left, top, left + width, top + height};
+    const RemoteBuffer buffer(wizard.main, sizeof(RECT));
+    if (!buffer.Write(0, &suggested, sizeof(suggested))) {
+        return 1;
+    }
+    ::SendMessageW(wizard.main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(buffer.Address()));
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -395,6 +497,15 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"close") {
         return CloseBox();
     }
-    std::fputs("usage: wizard_probe state | wait PAGE [MS] | painted [MS] | point ID | row ROW | close\n", stderr);
+    if (command == L"link" && argc > 2) {
+        return Link(static_cast<int>(std::wcstol(argv[2], nullptr, 10)),
+                    argc > 3 && std::wstring(argv[3]) == L"activate");
+    }
+    if (command == L"dpi" && argc > 2) {
+        return ChangeDpi(static_cast<UINT>(std::wcstoul(argv[2], nullptr, 10)));
+    }
+    std::fputs("usage: wizard_probe state | wait PAGE [MS] | painted [MS] | point ID | row ROW | close | link ID "
+               "[activate] | dpi DPI\n",
+               stderr);
     return 2;
 }

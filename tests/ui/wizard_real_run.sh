@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # A real run in window mode with a "scripts" folder of test products: the list shows what the scripts
 # report, the choice on the selection page decides which clean-ups run, the progress page turns while they
-# run, and the result page and the exit code follow the removal.
+# run and names each product in turn, the window cannot be closed until they have ended, and the result page
+# (each product with its outcome, the log) and the exit code follow the removal.
 source "$NV_SOURCE_DIR/tests/harness/lib.sh"
 source "$NV_SOURCE_DIR/tests/ui/wizard_lib.sh"
 wiz_setup
 
 drive_c=$(nv_drive_c)
 removed=$drive_c/nvtest/removed
-mkdir -p "$drive_c/nvtest/scripts" "$drive_c/nvtest/failing" "$drive_c/nvtest/reboot" "$drive_c/nvtest/empty" "$removed"
+mkdir -p "$drive_c/nvtest/scripts" "$drive_c/nvtest/gated" "$drive_c/nvtest/gates" "$drive_c/nvtest/reboot" \
+    "$drive_c/nvtest/empty" "$removed"
 
 # product ID NAME DETECTED [PRIORITY]: a script whose clean-up leaves a marker file and takes a second.
 product() {
@@ -35,11 +37,25 @@ product beta "Beta Firewall" false
 product logs "" true 100
 # A library: no product functions, so not listed.
 echo 'Helpers = { Answer = 42 }' >"$drive_c/nvtest/scripts/helpers.lua"
-cat >"$drive_c/nvtest/failing/gamma.lua" <<'EOF'
-function GetProductId() return "gamma" end
+# gated ID NAME PRIORITY LAST-STATEMENT: a product whose clean-up waits (at most a minute) until the test opens
+# its gate, C:\nvtest\gates\ID, then leaves a marker and ends with the statement.
+gated() {
+    cat >"$drive_c/nvtest/gated/$1.lua" <<EOF
+function GetProductId() return "$1" end
+function GetProductDisplayName() return "$2" end
+function GetPriority() return $3 end
 function DetectProduct() return true end
-function CleanupProduct() error("cannot remove gamma") end
+function CleanupProduct()
+$(wiz_lua_gate "\"C:\\\\nvtest\\\\gates\\\\$1\"")
+    local marker = io.open("C:\\\\nvtest\\\\removed\\\\$1.txt", "w")
+    marker:write("removed")
+    marker:close()
+    $4
+end
 EOF
+}
+gated alpha "Alpha Antivirus" 10 'return true'
+gated gamma "Gamma Firewall" 20 'error("cannot remove gamma")'
 
 cat >"$drive_c/nvtest/reboot/delta.lua" <<'EOF'
 function GetProductId() return "delta" end
@@ -100,13 +116,13 @@ wiz_click_row 0
 wiz_click_row 2
 wiz_park_pointer
 nv_check "two rows are ticked" wiz_wait_value checked 0,2
-wiz_shot en-9-run-select
+wiz_shot en-10-run-select
 wiz_click_control 1
 wiz_wait progress
 nv_check "the spinner turns while the scripts run" wiz_spinner_turns
-wiz_shot en-9-run-progress
+wiz_shot en-10-run-progress
 wiz_wait message 60000
-wiz_shot en-9-run-finished
+wiz_shot en-10-run-finished
 wiz_click_control 2
 wiz_finish
 nv_check "the chosen removal ends with 0" test "$wiz_code" = 0
@@ -115,31 +131,54 @@ nv_check "the products are removed in priority order" \
     test "$(nv_tool_log | grep -o 'UiToolLib::RemoveProducts: Removing product: [a-z]*' | tail -n2 |
         sed 's/.*: //' | tr '\n' ' ')" = "alpha logs "
 
-# --- Closing the window during the removal does not stop it; the result page cannot come any more.
+# --- Each product in turn, held at its gate: the progress page names it and its place, and neither the close
+# box nor Alt+F4 ends the window meanwhile. One product fails: the result page says so beside the one that was
+# removed, tells what to do next and offers the log; the run ends with 1.
 reset_markers
-wiz_start "$scripts" /language=en
+mark=$(wiz_log_mark)
+wiz_start '/scripts=C:\nvtest\gated' /language=en
 wiz_wait welcome
 wiz_click_control 1
 wiz_wait select
 wiz_click_control 1
 wiz_wait progress
+nv_check "the progress page names the first product and its place" \
+    wiz_wait_value text_text "Removing Alpha Antivirus (1 of 2)..."
 wiz_close_window
-wiz_finish
-nv_check "closed during the removal, the run still ends with the removal's 0" test "$wiz_code" = 0
-nv_check "the removal ran to its end" test "$(markers)" = "alpha beta "
-
-# --- A script error fails the run: the generic error page and 1.
-wiz_start '/scripts=C:\nvtest\failing' /language=en
-wiz_wait welcome
-wiz_click_control 1
-wiz_wait select
-wiz_click_control 1
+read -r text_x text_y <<<"$(wiz_probe point 1008)"
+xdotool mousemove "$text_x" "$text_y" key alt+F4
+wiz_probe painted >/dev/null
+refusals=$(wiz_log_since "$mark" | grep -c 'The window stays until the removal has ended')
+# The greyed close box sends nothing; Alt+F4 reaches the window, which refuses it.
+nv_check "the close box and Alt+F4 leave the window while the removal runs ($refusals refused)" \
+    test "$(wiz_value page)" = progress -a "$refusals" -ge 1
+wiz_shot en-10-run-progress-step
+touch "$drive_c/nvtest/gates/alpha"
+nv_check "then the second product" wiz_wait_value text_text "Removing Gamma Firewall (2 of 2)..."
+touch "$drive_c/nvtest/gates/gamma"
 wiz_wait message 60000
-nv_check "a failed removal shows the generic error" \
-    test "$(wiz_value text_text)" = "Could not complete the uninstallation successfully."
+state=$(wiz_probe state)
+nv_check "the failed removal says so" grep -qx 'text_text=Could not complete the uninstallation successfully.' <<<"$state"
+nv_check "each product with its outcome, in removal order" \
+    test "$(grep '^result_row[0-9]' <<<"$state" | tr '\n' ';')" = \
+    "result_row0=Alpha Antivirus|Removed;result_row1=Gamma Firewall|Failed;"
+nv_check "what to do next" grep -qxF "next_steps_text=$(wiz_text en NextSteps)" <<<"$state"
+nv_check "the log is offered" grep -qx 'log_text=Show the log file' <<<"$state"
+wiz_park_pointer
+wiz_shot en-10-run-failed
+# The link opens the log's folder in a window of its own, which is put out of the way of the next click.
+wiz_click_control 1031
+log_file='C:\ProgramData\Norvane\Log\UninstallationTool\UninstallationTool.log'
+shown_log() { wiz_log_since "$mark" | grep -F "DialogMessage::OnCommand: Showed the log file: $log_file"; }
+nv_check "the link shows the log file in its folder" nv_wait_for 30 "the log file to be shown" shown_log
+folder_window() { xdotool search --onlyvisible --class explorer.exe 2>/dev/null | head -n1 | grep .; }
+if nv_wait_for 30 "the folder's window" folder_window; then
+    xdotool windowunmap "$(folder_window)"
+fi
 wiz_click_control 2
 wiz_finish
 nv_check "a failed removal ends with 1" test "$wiz_code" = 1
+nv_check "both clean-ups ran" test "$(markers)" = "alpha gamma "
 
 # --- No product script at all: the error page at once, and 1.
 wiz_start '/scripts=C:\nvtest\empty' /language=en

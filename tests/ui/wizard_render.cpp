@@ -4,16 +4,24 @@
 //   - a character that neither the control's font nor any font linked to it has: it is drawn as the font's
 //     missing-glyph box (window texts, list rows, and the caption, which the system draws in its caption font);
 //   - a wrapped text whose last line holds only a scrap (a lone word or syllable), found in the pixels;
-//   - a text that does not fit its control (clipped or cut off with an ellipsis).
+//   - a text that does not fit its control (clipped or cut off with an ellipsis), a list cell its column;
+//   - with --dpi=N, after the window was told of a new DPI (WM_DPICHANGED) while the first page showed: a page
+//     or font not laid out for it;
+//   - with --high-contrast, in a high-contrast theme: a pixel of the page in a brand colour or white.
 //
-//   wizard_render FOLDER LANGUAGE...   writes FOLDER\LANGUAGE-N-PAGE.png; one "fault:" line per finding and
-//                                      exit code 1 when there is any
+//   wizard_render FOLDER [--dpi=N] [--high-contrast] LANGUAGE...
+//       writes FOLDER\LANGUAGE[-VARIANT]-N-PAGE.png (VARIANT: "144dpi", "hc"); one "fault:" line per finding
+//       and exit code 1 when there is any
 #include "engine/product_config.h"
+#include "engine/removal_record.h"
 #include "resources/dialog_controls.h"
 #include "resources/resource.h"
 #include "ui/gui_manager.h"
 #include "ui/nvui_graphics.h"
+#include "ui/nvui_theme.h"
+#include "ui/product_texts.h"
 #include "ui/settings.h"
+#include "ui/wizard_pages.h"
 
 #include "tests/ui/ink_lines.h"
 #include "tests/ui/wizard_output.h"
@@ -24,6 +32,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
@@ -35,6 +44,23 @@ using namespace Gdiplus::DllExports;
 
 // A wrapped text's last line must be at least this part of its longest line.
 constexpr int kShortestLastLinePercent = 30;
+// The room a list view leaves around a cell's text.
+constexpr int kCellPadding = 6;
+
+// A high-contrast theme (Windows' "High Contrast Black"), set for this process only.
+constexpr int kThemeElements[] = {COLOR_WINDOW,  COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT,
+                                  COLOR_BTNFACE, COLOR_BTNTEXT,    COLOR_GRAYTEXT,  COLOR_HOTLIGHT};
+constexpr COLORREF kThemeColors[] = {RGB(0, 0, 0), RGB(255, 255, 254), RGB(26, 235, 255), RGB(1, 1, 1),
+                                     RGB(2, 2, 2), RGB(254, 255, 255), RGB(63, 242, 63),  RGB(255, 255, 0)};
+// What must not be seen on a page in that theme.
+constexpr COLORREF kBrandColors[] = {NvUI::Colors::White, NvUI::Colors::BrandBlue, NvUI::Colors::BrandBlueHover,
+                                     NvUI::Colors::Grey,  NvUI::Colors::LightGrey, NvUI::Colors::SmallPrint};
+
+struct Options {
+    std::wstring folder;
+    UINT dpi = 0; // 0: no DPI change
+    bool highContrast = false;
+};
 
 // A 32-bit top-down bitmap with its pixels at hand.
 class PixelBuffer {
@@ -60,6 +86,11 @@ public:
     HDC Dc() const { return m_dc.get(); }
     HBITMAP Bitmap() const { return m_bitmap.get(); }
     bool IsInk(int x, int y) const { return (m_bits[y * m_width + x] & 0xFFFFFF) != 0xFFFFFF; }
+    COLORREF Color(int x, int y) const
+    {
+        const uint32_t bits = m_bits[y * m_width + x];
+        return RGB((bits >> 16) & 0xFF, (bits >> 8) & 0xFF, bits & 0xFF);
+    }
     std::vector<uint32_t> Pixels() const
     {
         ::GdiFlush();
@@ -169,6 +200,72 @@ public:
         }
     }
 
+    // In a high-contrast theme the page shows only system colours: its background is the window colour, and no
+    // pixel has a brand colour or white. The pictures keep their colours, and the standard controls (list
+    // views, radio buttons) draw with whatever the system gives them.
+    void CheckThemeColours(const PixelBuffer& shot)
+    {
+        RECT window = {};
+        RECT page = {};
+        ::GetWindowRect(m_main, &window);
+        ::GetWindowRect(m_page, &page);
+        ::OffsetRect(&page, -window.left, -window.top);
+        std::vector<RECT> skipped;
+        for (const int id : {IDC_PICTURE, IDC_PRODUCT_LIST, IDC_RESULT_LIST, IDC_RADIO_ALL, IDC_RADIO_SELECT}) {
+            RECT rect = {};
+            if (::GetWindowRect(::GetDlgItem(m_page, id), &rect)) {
+                ::OffsetRect(&rect, -window.left, -window.top);
+                skipped.push_back(rect);
+            }
+        }
+        if (shot.Color(page.left + 1, page.top + 1) != ::GetSysColor(COLOR_WINDOW)) {
+            Fault(L"the background is not the system's window colour");
+        }
+        std::map<COLORREF, POINT> seen;
+        for (LONG y = std::max(page.top, 0L); y < std::min(page.bottom, static_cast<LONG>(shot.Height())); ++y) {
+            for (LONG x = std::max(page.left, 0L); x < std::min(page.right, static_cast<LONG>(shot.Width())); ++x) {
+                const POINT point = {x, y};
+                const COLORREF color = shot.Color(x, y);
+                const bool inSkipped = std::any_of(skipped.begin(), skipped.end(),
+                                                   [&point](const RECT& rect) { return ::PtInRect(&rect, point); });
+                if (!inSkipped &&
+                    std::find(std::begin(kBrandColors), std::end(kBrandColors), color) != std::end(kBrandColors)) {
+                    seen.emplace(color, point);
+                }
+            }
+        }
+        for (const auto& [color, point] : seen) {
+            wchar_t text[64];
+            std::swprintf(text, std::size(text), L"#%02X%02X%02X at %ld,%ld", GetRValue(color), GetGValue(color),
+                          GetBValue(color), point.x, point.y);
+            Fault(std::wstring(L"a brand colour in high contrast: ") + text);
+        }
+    }
+
+    // After a DPI change: the page fills the window's client area, which has the size it had at the screen's DPI
+    // in proportion, and the page's text is in a font made for the new DPI.
+    void CheckDpi(UINT dpi, SIZE expectedClient)
+    {
+        RECT main = {};
+        RECT page = {};
+        ::GetClientRect(m_main, &main);
+        ::GetClientRect(m_page, &page);
+        const auto close = [](LONG a, LONG b) { return std::abs(a - b) <= 2; };
+        if (!close(main.right, expectedClient.cx) || !close(main.bottom, expectedClient.cy)) {
+            Fault(L"the window's client area is " + std::to_wstring(main.right) + L"x" + std::to_wstring(main.bottom) +
+                  L", not " + std::to_wstring(expectedClient.cx) + L"x" + std::to_wstring(expectedClient.cy));
+        }
+        if (page.right != main.right || page.bottom != main.bottom) {
+            Fault(L"the page does not fill the window");
+        }
+        LOGFONTW font = {};
+        const HWND button = ::GetDlgItem(m_page, ::IsWindowVisible(::GetDlgItem(m_page, IDOK)) ? IDOK : IDCANCEL);
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(button, WM_GETFONT, 0, 0)), sizeof(font), &font);
+        if (font.lfHeight != -::MulDiv(12, static_cast<int>(dpi), 72)) {
+            Fault(L"the buttons' font is " + std::to_wstring(-font.lfHeight) + L" pixels high");
+        }
+    }
+
     void CheckControls(const PixelBuffer& shot)
     {
         NONCLIENTMETRICSW metrics = {};
@@ -229,11 +326,18 @@ private:
     void CheckRows(HWND list, HFONT font)
     {
         const int rows = ListView_GetItemCount(list);
+        const int columns = Header_GetItemCount(ListView_GetHeader(list));
         for (int row = 0; row < rows; ++row) {
-            for (int column = 0; column < 2; ++column) {
+            for (int column = 0; column < columns; ++column) {
                 wchar_t text[256] = {};
                 ListView_GetItemText(list, row, column, text, static_cast<int>(std::size(text)));
-                CheckGlyphs(L"list row " + std::to_wstring(row), font, text);
+                const std::wstring where = L"list row " + std::to_wstring(row);
+                CheckGlyphs(where, font, text);
+                RECT cell = {};
+                ListView_GetSubItemRect(list, row, column, LVIR_LABEL, &cell);
+                if (text[0] != L'\0' && ListView_GetStringWidth(list, text) + kCellPadding > cell.right - cell.left) {
+                    Fault(where + L", column " + std::to_wstring(column) + L" is too narrow for \"" + text + L"\"");
+                }
             }
         }
     }
@@ -311,65 +415,158 @@ ProductList SampleProducts()
     return products;
 }
 
+// A removal of the four product lines, the quarantine and the log files, with the first result replaced.
+std::vector<ProductOutcome> SampleOutcomes(size_t index, ProductOutcome::Result result)
+{
+    const wchar_t* const ids[][2] = {{L"antivirus", L"Norvane Antivirus"},
+                                     {L"internet_security", L"Norvane Internet Security"},
+                                     {L"endpoint_agent", L"Norvane Endpoint Agent"},
+                                     {L"secure_vpn", L"Norvane Secure VPN"},
+                                     {L"quarantine", L""},
+                                     {L"logs", L""}};
+    std::vector<ProductOutcome> outcomes;
+    for (const auto& [id, name] : ids) {
+        outcomes.push_back({id, name, 50, true, true, ProductOutcome::Result::Removed, 0, {}});
+    }
+    outcomes[index].result = result;
+    return outcomes;
+}
+
+constexpr wchar_t kSampleLog[] = L"C:\\ProgramData\\Norvane\\Log\\UninstallationTool\\UninstallationTool.log";
+
 struct PageStep {
     const wchar_t* name;
     std::function<std::unique_ptr<DialogChild>()> make; // null: the same page, changed by `change`
-    std::function<void(HWND page)> change;
+    std::function<void(DialogChild& page)> change;
 };
 
-int RenderLanguage(HINSTANCE instance, const std::wstring& folder, const std::wstring& language, GlyphCheck& glyphs)
+// The window told that it moved to a monitor of another DPI, as Windows tells it, with the place and size Windows
+// would suggest: the window's, scaled about its centre.
+void ChangeDpi(HWND main, UINT dpi)
+{
+    RECT window = {};
+    ::GetWindowRect(main, &window);
+    const UINT from = NvUI::UiDpi();
+    const auto scale = [&](LONG value) {
+        return static_cast<LONG>(::MulDiv(value, static_cast<int>(dpi), static_cast<int>(from)));
+    };
+    const LONG width = scale(window.right - window.left);
+    const LONG height = scale(window.bottom - window.top);
+    const LONG left = std::max(0L, (window.left + window.right - width) / 2);
+    const LONG top = std::max(0L, (window.top + window.bottom - height) / 2);
+    RECT suggested = {left, top, left + width, top + height};
+    ::SendMessageW(main, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+}
+
+bool HighContrastOn()
+{
+    return true;
+}
+
+int RenderLanguage(HINSTANCE instance, const Options& options, const std::wstring& language, GlyphCheck& glyphs)
 {
     if (!Settings::Instance().SelectLanguage(language)) {
         Print(L"fault: " + language + L": no such language");
         return 1;
     }
+    std::wstring label = language;
+    if (options.dpi != 0) {
+        label += L"-" + std::to_wstring(options.dpi) + L"dpi";
+    }
+    if (options.highContrast) {
+        label += L"-hc";
+    }
+    NvUI::SetUiDpi(0);
     const UniqueEvent stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     GuiManager gui(instance, stop.get());
     if (gui.Create(instance, IDD_MAIN, nullptr) == nullptr) {
         Print(L"fault: " + language + L": no main window");
         return 1;
     }
+    if (options.highContrast) {
+        // Windows tells the window when the theme changes; the toolkit reads the setting through its seam.
+        NvUI::Theme::SetReader(&HighContrastOn);
+        ::SetSysColors(static_cast<int>(std::size(kThemeElements)), kThemeElements, kThemeColors);
+        ::SendMessageW(gui.GetHandle(), WM_SYSCOLORCHANGE, 0, 0);
+    }
     const ProductList products = SampleProducts();
+    using Result = ProductOutcome::Result;
     const PageStep steps[] = {
         {L"1-welcome", GuiManager::MakeWelcomePage, nullptr},
         {L"2-select", [&products] { return GuiManager::MakeSelectPage(products); }, nullptr},
         {L"3-select-list", nullptr,
-         [](HWND page) {
-             ::SendMessageW(::GetDlgItem(page, IDC_RADIO_SELECT), BM_CLICK, 0, 0);
-             const HWND list = ::GetDlgItem(page, IDC_PRODUCT_LIST);
+         [](DialogChild& page) {
+             ::SendMessageW(::GetDlgItem(page.GetHandle(), IDC_RADIO_SELECT), BM_CLICK, 0, 0);
+             const HWND list = ::GetDlgItem(page.GetHandle(), IDC_PRODUCT_LIST);
              ListView_SetCheckState(list, 0, TRUE);
              ListView_SetCheckState(list, 3, TRUE);
          }},
         {L"4-progress", GuiManager::MakeProgressPage, nullptr},
-        {L"5-error", [] { return GuiManager::MakeMessagePage(IGuiManager::ErrorGeneric); }, nullptr},
-        {L"6-finished", [] { return GuiManager::MakeMessagePage(IGuiManager::Finished); }, nullptr},
-        {L"7-restart", [] { return GuiManager::MakeMessagePage(IGuiManager::FinishedReboot); }, nullptr},
-        {L"8-privileges", [] { return GuiManager::MakeMessagePage(IGuiManager::ErrorPrivileges); }, nullptr},
+        {L"5-progress-step", nullptr,
+         [](DialogChild& page) {
+             static_cast<DialogProgress&>(page).ShowStep(ProgressStepText(L"Norvane Internet Security", 2, 6));
+         }},
+        {L"6-error",
+         [] {
+             return GuiManager::MakeResultPage(IGuiManager::ErrorGeneric, SampleOutcomes(1, Result::Failed),
+                                               kSampleLog);
+         },
+         nullptr},
+        {L"7-finished",
+         [] {
+             return GuiManager::MakeResultPage(IGuiManager::Finished, SampleOutcomes(0, Result::Removed), kSampleLog);
+         },
+         nullptr},
+        {L"8-restart",
+         [] {
+             return GuiManager::MakeResultPage(IGuiManager::FinishedReboot,
+                                               SampleOutcomes(4, Result::RemovedRestartNeeded), kSampleLog);
+         },
+         nullptr},
+        {L"9-privileges", [] { return GuiManager::MakeMessagePage(IGuiManager::ErrorPrivileges); }, nullptr},
     };
     int faults = 0;
+    DialogChild* current = nullptr;
+    SIZE dpiClient = {};
     for (const PageStep& step : steps) {
         if (step.make) {
-            gui.OnShowDialog(step.make().release());
+            std::unique_ptr<DialogChild> page = step.make();
+            current = page.get();
+            gui.OnShowDialog(page.release());
         }
         PumpMessages();
-        PageRender render(language, step.name, gui.GetHandle(), glyphs);
+        PageRender render(label, step.name, gui.GetHandle(), glyphs);
         if (render.Page() == nullptr) {
             render.Fault(L"the page was not shown");
             ++faults;
             continue;
         }
         if (step.change) {
-            step.change(render.Page());
+            step.change(*current);
+            PumpMessages();
+        }
+        if (options.dpi != 0 && dpiClient.cx == 0) {
+            // Told while the first page shows; the later pages are made for the new DPI.
+            const SIZE client = gui.GetClientSize();
+            dpiClient = SIZE{::MulDiv(client.cx, static_cast<int>(options.dpi), static_cast<int>(NvUI::UiDpi())),
+                             ::MulDiv(client.cy, static_cast<int>(options.dpi), static_cast<int>(NvUI::UiDpi()))};
+            ChangeDpi(gui.GetHandle(), options.dpi);
             PumpMessages();
         }
         RECT window = {};
         ::GetWindowRect(gui.GetHandle(), &window);
         PixelBuffer shot(window.right - window.left, window.bottom - window.top);
         Capture(gui.GetHandle(), shot);
-        if (!SavePng(shot, folder + L"\\" + language + L"-" + step.name + L".png")) {
+        if (!SavePng(shot, options.folder + L"\\" + label + L"-" + step.name + L".png")) {
             render.Fault(L"the picture could not be saved");
         }
         render.CheckControls(shot);
+        if (options.dpi != 0) {
+            render.CheckDpi(options.dpi, dpiClient);
+        }
+        if (options.highContrast) {
+            render.CheckThemeColours(shot);
+        }
         faults += render.Faults();
     }
     ::DestroyWindow(gui.GetHandle());
@@ -381,8 +578,22 @@ int RenderLanguage(HINSTANCE instance, const std::wstring& folder, const std::ws
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 3) {
-        std::fputs("usage: wizard_render FOLDER LANGUAGE...\n", stderr);
+    Options options;
+    std::vector<std::wstring> languages;
+    for (int at = 1; at < argc; ++at) {
+        const std::wstring argument = argv[at];
+        if (argument.starts_with(L"--dpi=")) {
+            options.dpi = static_cast<UINT>(std::wcstoul(argument.c_str() + 6, nullptr, 10));
+        } else if (argument == L"--high-contrast") {
+            options.highContrast = true;
+        } else if (options.folder.empty()) {
+            options.folder = argument;
+        } else {
+            languages.push_back(argument);
+        }
+    }
+    if (languages.empty()) {
+        std::fputs("usage: wizard_render FOLDER [--dpi=N] [--high-contrast] LANGUAGE...\n", stderr);
         return 2;
     }
     const HINSTANCE instance = ::GetModuleHandleW(nullptr);
@@ -395,8 +606,8 @@ int wmain(int argc, wchar_t** argv)
     ::InitCommonControlsEx(&controls);
     GlyphCheck glyphs;
     int faults = 0;
-    for (int at = 2; at < argc; ++at) {
-        faults += RenderLanguage(instance, argv[1], argv[at], glyphs);
+    for (const std::wstring& language : languages) {
+        faults += RenderLanguage(instance, options, language, glyphs);
     }
     return faults == 0 ? 0 : 1;
 }
