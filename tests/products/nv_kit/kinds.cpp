@@ -1,0 +1,464 @@
+#include "tests/products/nv_kit/kinds.h"
+
+#include "tests/products/nv_kit/files.h"
+#include "tests/products/nv_kit/output.h"
+#include "tests/products/nv_kit/processes.h"
+#include "tests/products/nv_kit/services.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <random>
+
+namespace NvKit {
+
+namespace {
+
+const std::wstring kRun = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::wstring kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
+const std::wstring kClasses = L"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+const std::wstring kTaskCache = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\";
+const std::wstring kFirewall =
+    L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules";
+const std::wstring kInstallerProducts =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+
+// Prints the items found of one product.
+class Report {
+public:
+    explicit Report(const std::wstring& product) : product_(product) {}
+    void operator()(const std::wstring& kind, const std::wstring& item) const
+    {
+        Print(product_ + L" " + kind + L" " + item);
+    }
+
+private:
+    std::wstring product_;
+};
+
+using InstallFunction = void (*)(const Product&, const Fields&, const Installation&);
+using InventoryFunction = void (*)(const Product&, const Fields&, const Machine&, const Report&);
+
+std::string Utf8(const std::wstring& text)
+{
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
+                          nullptr);
+    return bytes;
+}
+
+// Adds "kind = value" to the installation's state, which the inventory reads after the product's lines.
+void Record(const Installation& installation, const std::wstring& kind, const std::wstring& value)
+{
+    const std::string state = Utf8(ReadTextFile(installation.stateFile).value_or(L"") + kind + L" = " + value);
+    WriteTextFile(installation.stateFile, state);
+}
+
+// ----- files
+
+void ReportFiles(const std::wstring& path, const Report& report)
+{
+    for (const std::wstring& file : FileTree(path)) {
+        report(L"file", file);
+    }
+}
+
+void FileInventory(const Product&, const Fields& fields, const Machine&, const Report& report)
+{
+    ReportFiles(fields[0], report);
+}
+
+// A folder's files, and the programs that run from it.
+void FolderInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    ReportFiles(fields[0], report);
+    const std::wstring below = Upper(fields[0] + L"\\");
+    for (const std::wstring& program : machine.programs) {
+        if (Upper(program).compare(0, below.size(), below) == 0) {
+            report(L"process", program);
+        }
+    }
+}
+
+void WriteInstall(const Product&, const Fields& fields, const Installation&)
+{
+    WriteTextFile(fields[0], Utf8(fields.at(1)));
+}
+
+// ----- registry keys and values of HKLM, looked for in both views
+
+void ReportTree(const Machine& machine, const std::wstring& key, const wchar_t* kind, const Report& report)
+{
+    for (const RegistryDump::Entry* entry : machine.registry.Tree(key)) {
+        report(kind, RegistryItem(entry->path) + (entry->unreadable ? L" (refuses reading)" : L""));
+    }
+}
+
+void KeyInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& key : KeyViews(fields[0])) {
+        ReportTree(machine, key, L"key", report);
+    }
+}
+
+void ValueInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& key : KeyViews(fields[0])) {
+        if (const RegistryDump::Entry* value = machine.registry.FindValue(key, fields.at(1))) {
+            report(L"value", RegistryItem(value->path));
+        }
+    }
+}
+
+void SetInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const View view = fields[0] == L"32" ? View::Wow32 : View::Native;
+    const std::wstring name = fields.at(2) == L"@" ? L"" : fields[2];
+    const std::wstring dword = L"dword:";
+    if (fields.at(3).compare(0, dword.size(), dword) == 0) {
+        SetDword(view, fields[1], name, std::stoul(fields[3].substr(dword.size())));
+    } else {
+        SetString(view, fields[1], name, fields[3]);
+    }
+}
+
+// ----- services and kernel drivers
+
+// The service when its key exists, and the keys below it that refuse reading (protected driver parameters).
+void ServiceInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    const std::wstring key = kServices + fields[0];
+    if (!machine.registry.FindKey(key)) {
+        return;
+    }
+    report(L"service", fields[0]);
+    for (const RegistryDump::Entry* entry : machine.registry.Tree(key)) {
+        if (entry->unreadable) {
+            report(L"key", RegistryItem(entry->path) + L" (refuses reading)");
+        }
+    }
+}
+
+void DriverInstall(const Product&, const Fields& fields, const Installation&)
+{
+    CreateKernelDriver(fields[0]);
+    SetString(View::Native, kServices + fields[0] + L"\\Parameters", L"Altitude", L"328000");
+}
+
+void DeviceInstall(const Product& product, const Fields& fields, const Installation& installation)
+{
+    if (installation.withAdapter) {
+        AddNetworkDevice(fields.at(1), fields[0], product.Get(L"name") + L" Adapter");
+    }
+}
+
+void DeviceInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const Device& device : machine.devices) {
+        const auto& ids = device.hardwareIds;
+        if (device.manufacturer == fields[0] && std::find(ids.begin(), ids.end(), fields.at(1)) != ids.end()) {
+            report(L"device", device.instanceId);
+        }
+    }
+}
+
+// ----- Programs and Features entries of other builds and of setup bundles
+
+void EntryInstall(const Product& product, const Fields& fields, const Installation&)
+{
+    const View view = fields[0] == L"32" ? View::Wow32 : View::Native;
+    const std::wstring key = kUninstall + fields.at(1);
+    SetString(view, key, L"DisplayName", fields.at(2));
+    SetString(view, key, L"Publisher", product.Get(L"publisher"));
+    SetString(view, key, L"InstallLocation", product.Get(L"dir"));
+    if (!fields.at(3).empty()) {
+        const std::wstring setup = L"C:\\ProgramData\\Package Cache\\" + fields[1] + L"\\" + fields[3];
+        SetString(view, key, L"BundleCachePath", setup);
+        SetString(view, key, L"QuietUninstallString", L"\"" + setup + L"\" /uninstall /quiet");
+        WriteTextFile(setup, "setup bundle");
+    }
+}
+
+void EntryInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& key : KeyViews(kUninstall + fields.at(1))) {
+        ReportTree(machine, key, L"key", report);
+    }
+}
+
+// ----- scheduled tasks: the task file and the task scheduler's cache
+
+void TaskInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const std::wstring& path = fields[0];
+    const std::wstring& id = fields.at(1);
+    SetString(View::Native, kTaskCache + L"Tree" + path, L"Id", id);
+    SetString(View::Native, kTaskCache + L"Tasks\\" + id, L"Path", path);
+    CreateKey(View::Native, kTaskCache + L"Logon\\" + id);
+    WriteTextFile(L"C:\\windows\\system32\\tasks" + path, "<?xml version=\"1.0\"?><Task><Actions><Exec><Command>" +
+                                                              Utf8(fields.at(2)) +
+                                                              "</Command></Exec></Actions></Task>");
+}
+
+void TaskInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    const std::wstring file = L"C:\\windows\\system32\\tasks" + fields[0];
+    if (Exists(file)) {
+        report(L"task", file);
+    }
+    const std::wstring& id = fields.at(1);
+    for (const std::wstring& key :
+         {L"Tree" + fields[0], L"Tasks\\" + id, L"Logon\\" + id, L"Plain\\" + id, L"Boot\\" + id}) {
+        if (const RegistryDump::Entry* entry = machine.registry.FindKey(kTaskCache + key)) {
+            report(L"task", RegistryItem(entry->path));
+        }
+    }
+}
+
+// ----- firewall rules
+
+void FirewallInstall(const Product& product, const Fields& fields, const Installation&)
+{
+    const std::wstring service = fields.at(2).empty() ? L"" : L"Svc=" + fields[2] + L"|";
+    SetString(View::Native, kFirewall, fields[0],
+              L"v2.30|Action=Allow|Active=TRUE|Dir=In|Protocol=6|App=" + fields.at(1) + L"|" + service + L"Name=" +
+                  product.Get(L"name") + L"|");
+}
+
+void FirewallInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    if (const RegistryDump::Entry* rule = machine.registry.FindValue(kFirewall, fields[0])) {
+        report(L"firewall", RegistryItem(rule->path));
+    }
+}
+
+// ----- device class filters: a list that other vendors' filters share
+
+// Filters are called in list order; a new one goes first, before the other vendors' and Windows' own.
+void FilterInstall(const Product&, const Fields& fields, const Installation&)
+{
+    WriteList(kClasses + fields[0], fields.at(1),
+              WithFirst(fields.at(2), ReadListOrExit(kClasses + fields[0], fields[1]), L"partmgr"));
+}
+
+void FilterInventory(const Product&, const Fields& fields, const Machine&, const Report& report)
+{
+    for (const std::wstring& filter : ReadListOrExit(kClasses + fields[0], fields.at(1))) {
+        if (Upper(filter) == Upper(fields.at(2))) {
+            report(L"filter", L"Class\\" + fields[0] + L"\\" + fields[1] + L" " + filter);
+        }
+    }
+}
+
+// ----- driver packages: the next free oem<N>.inf with its compiled .pnf
+
+void DriverPackageInstall(const Product& product, const Fields& fields, const Installation& installation)
+{
+    std::wstring inf;
+    for (int number = 0; inf.empty() || Exists(inf); ++number) {
+        inf = L"C:\\windows\\inf\\oem" + std::to_wstring(number) + L".inf";
+    }
+    const std::string driver = Utf8(fields[0]);
+    WriteTextFile(inf, "; " + driver +
+                           " driver package\r\n[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=System\r\n"
+                           "Provider=%Vendor%\r\nDriverVer=06/01/2026,8.1.0.0\r\n\r\n[DestinationDirs]\r\n"
+                           "DefaultDestDir=12\r\n\r\n[Driver.Files]\r\n" +
+                           driver + ".sys\r\n\r\n[Driver.Services]\r\nAddService=" + driver +
+                           ",,Driver.Service\r\n\r\n[Strings]\r\nVendor=\"" + Utf8(product.Get(L"publisher")) + "\"");
+    const std::wstring pnf = inf.substr(0, inf.size() - 4) + L".pnf";
+    std::string compiled(512, '\0');
+    std::generate(compiled.begin(), compiled.end(), std::mt19937(std::random_device()()));
+    WriteBytes(pnf, compiled);
+    Record(installation, L"inf", inf);
+    Record(installation, L"inf", pnf);
+}
+
+void InfInventory(const Product&, const Fields& fields, const Machine&, const Report& report)
+{
+    if (Exists(fields[0])) {
+        report(L"driver-package", fields[0]);
+    }
+}
+
+// ----- Windows Installer data
+
+// Keeps the cached package's path: "kit break" deletes it, and a package that no registration names any more is
+// still the product's.
+void CodeInstall(const Product&, const Fields& fields, const Installation& installation)
+{
+    const std::wstring key = kInstallerProducts + PackGuid(fields[0]) + L"\\InstallProperties";
+    const std::optional<std::wstring> package = ReadString(key, L"LocalPackage");
+    if (!package) {
+        Die(L"reading HKLM\\" + key + L"\\LocalPackage", ERROR_FILE_NOT_FOUND);
+    }
+    Record(installation, L"package", *package);
+}
+
+// Every key with a component named after the product or upgrade code (packed or not), and every value so named.
+void CodeInventory(const Product& product, const Fields& fields, const Machine& machine, const Report& report)
+{
+    const std::vector<std::wstring> codes = {Upper(fields[0]), PackGuid(Upper(fields[0])),
+                                             PackGuid(Upper(product.Get(L"upgrade")))};
+    const auto isCode = [&](const std::wstring& name) {
+        return std::find(codes.begin(), codes.end(), name) != codes.end();
+    };
+    for (const RegistryDump::Entry& entry : machine.registry.Entries()) {
+        bool named = false;
+        if (entry.isKey) {
+            for (size_t start = 0; !named && start <= entry.upper.size();) {
+                const size_t end = std::min(entry.upper.find(L'\\', start), entry.upper.size());
+                named = isCode(entry.upper.substr(start, end - start));
+                start = end + 1;
+            }
+        } else {
+            named = isCode(entry.upper.substr(entry.nameAt));
+        }
+        if (named) {
+            report(L"installer", RegistryItem(entry.path));
+        }
+    }
+}
+
+void PackageInventory(const Product&, const Fields& fields, const Machine&, const Report& report)
+{
+    if (Exists(fields[0])) {
+        report(L"installer", fields[0]);
+    }
+}
+
+// ----- per user: every loaded hive and every profile folder
+
+void UserKeyInstall(const Product&, const Fields& fields, const Installation& installation)
+{
+    for (const std::wstring& hive : installation.hives) {
+        SetString(View::Native, hive + L"\\" + fields[0], L"Settings", L"per-user settings");
+    }
+}
+
+void UserKeyInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& hive : machine.hives) {
+        ReportTree(machine, hive + L"\\" + fields[0], L"user-key", report);
+    }
+}
+
+void UserRunInstall(const Product&, const Fields& fields, const Installation& installation)
+{
+    for (const std::wstring& hive : installation.hives) {
+        SetString(View::Native, hive + L"\\" + kRun, fields[0], fields.at(1));
+    }
+}
+
+void UserRunInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& hive : machine.hives) {
+        if (const RegistryDump::Entry* value = machine.registry.FindValue(hive + L"\\" + kRun, fields[0])) {
+            report(L"user-value", value->path);
+        }
+    }
+}
+
+void UserFolderInstall(const Product&, const Fields& fields, const Installation& installation)
+{
+    for (const std::wstring& profile : installation.profiles) {
+        WriteTextFile(profile + L"\\" + fields[0] + L"\\settings.dat", "per-user data");
+    }
+}
+
+void UserFolderInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& profile : machine.profiles) {
+        ReportFiles(profile + L"\\" + fields[0], report);
+    }
+}
+
+void TrayInstall(const Product&, const Fields& fields, const Installation&)
+{
+    StartProgram(fields[0]);
+}
+
+struct Kind {
+    const wchar_t* name;
+    InstallFunction install;
+    InventoryFunction inventory;
+};
+
+// Installation and inventory go through the kinds in this order; the programs start last.
+const Kind kKinds[] = {
+    {L"name", nullptr, nullptr},
+    {L"publisher", nullptr, nullptr},
+    {L"dir", nullptr, nullptr},
+    {L"upgrade", nullptr, nullptr},
+    {L"own-uninstaller", nullptr, nullptr},
+    {L"lockable", nullptr, nullptr},
+    {L"folder", nullptr, FolderInventory},
+    {L"file", nullptr, FileInventory},
+    {L"write", WriteInstall, nullptr},
+    {L"key", nullptr, KeyInventory},
+    {L"value", nullptr, ValueInventory},
+    {L"set", SetInstall, nullptr},
+    {L"service", nullptr, ServiceInventory},
+    {L"driver", DriverInstall, ServiceInventory},
+    {L"code", CodeInstall, CodeInventory},
+    {L"package", nullptr, PackageInventory},
+    {L"user-key", UserKeyInstall, UserKeyInventory},
+    {L"user-run", UserRunInstall, UserRunInventory},
+    {L"user-folder", UserFolderInstall, UserFolderInventory},
+    {L"entry", EntryInstall, EntryInventory},
+    {L"task", TaskInstall, TaskInventory},
+    {L"firewall", FirewallInstall, FirewallInventory},
+    {L"filter", FilterInstall, FilterInventory},
+    {L"driver-package", DriverPackageInstall, nullptr},
+    {L"inf", nullptr, InfInventory},
+    {L"device", DeviceInstall, DeviceInventory},
+    {L"tray", TrayInstall, nullptr},
+};
+
+// Calls visit(kind, fields) for the product's lines, kind by kind in the table's order.
+template <typename Visit> void ForEachLine(const Product& product, Visit visit)
+{
+    for (const ProductLine& line : product.lines) {
+        const auto known = [&](const Kind& kind) { return line.kind == kind.name; };
+        if (std::none_of(std::begin(kKinds), std::end(kKinds), known)) {
+            Die(L"reading " + product.id + L": unknown kind '" + line.kind + L"'", ERROR_INVALID_DATA);
+        }
+    }
+    for (const Kind& kind : kKinds) {
+        for (const ProductLine& line : product.lines) {
+            if (line.kind == kind.name) {
+                visit(kind, line.fields);
+            }
+        }
+    }
+}
+
+} // namespace
+
+void Install(const Product& product, const Installation& installation)
+{
+    ForEachLine(product, [&](const Kind& kind, const Fields& fields) {
+        if (kind.install) {
+            kind.install(product, fields, installation);
+        }
+    });
+}
+
+void Inventory(const Product& product, const Machine& machine)
+{
+    const Report report(product.id);
+    ForEachLine(product, [&](const Kind& kind, const Fields& fields) {
+        if (kind.inventory) {
+            kind.inventory(product, fields, machine, report);
+        }
+    });
+}
+
+std::wstring RegistryItem(const std::wstring& path)
+{
+    return Upper(path.substr(0, 4)) == L"HKU\\" ? path : L"HKLM\\" + path;
+}
+
+} // namespace NvKit
