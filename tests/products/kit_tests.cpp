@@ -29,7 +29,8 @@ TEST(ProductData, ProductLinesFollowedByTheInstallationsChoices)
                         "dir = C:\\Program Files\\Norvane\\Antivirus\r\n"
                         "folder = [INSTALLDIR]\r\n"
                         "firewall =  NvAv-Update-Out | [INSTALLDIR]\\nvavtray.exe |\r\n"
-                        "[secure_vpn]\r\nname = Norvane Secure VPN\r\n[logs]");
+                        "[secure_vpn]\r\nname = Norvane Secure VPN\r\n[secure_vpn hooks]\r\n"
+                        "network-provider = NvVpnNP\r\n[logs]");
 
     std::optional<Product> product = LoadProduct(data, state, L"antivirus");
     ASSERT_TRUE(product);
@@ -50,7 +51,9 @@ TEST(ProductData, ProductLinesFollowedByTheInstallationsChoices)
     EXPECT_FALSE(LoadProduct(data, state, L"Antivirus")) << "ids are exact";
     EXPECT_FALSE(LoadProduct(data, state, L"nonesuch"));
     ASSERT_TRUE(LoadProduct(data, state, L"logs"));
-    EXPECT_EQ(LoadProduct(data, TempPath(L"none"), L"secure_vpn")->lines.size(), 1u) << "no state file";
+    EXPECT_EQ(LoadProduct(data, TempPath(L"none"), L"secure_vpn", false)->lines.size(), 1u) << "no state file";
+    EXPECT_EQ(LoadProduct(data, TempPath(L"none"), L"secure_vpn")->Get(L"network-provider"), L"NvVpnNP")
+        << "with its hooks";
     EXPECT_EQ(ProductIds(data), (std::vector<std::wstring>{L"antivirus", L"secure_vpn", L"logs"}));
     ::DeleteFileW(data.c_str());
     ::DeleteFileW(state.c_str());
@@ -102,6 +105,12 @@ TEST_F(RegistryKeys, SharedListsAreReadOrRefused)
     EXPECT_EQ(WithFirst(L"NVEPSP", {L"acmeflt", L"nvepsp"}, L"partmgr"),
               (std::vector<std::wstring>{L"NVEPSP", L"acmeflt", L"partmgr"}))
         << "each name once, the others in their order";
+
+    SetString(View::Native, root, L"ProviderOrder", L"RDPNP,,LanmanWorkstation");
+    WriteList(root, L"ProviderOrder", WithFirst(L"NvVpnNP", *ReadList(root, L"ProviderOrder", ListForm::Commas), L""),
+              ListForm::Commas);
+    EXPECT_EQ(ReadString(root, L"ProviderOrder"), L"NvVpnNP,RDPNP,LanmanWorkstation") << "a list in one string";
+    EXPECT_FALSE(ReadList(root, L"UpperFilters", ListForm::Commas)) << "not a string";
 
     WriteList(root + L"\\Unreadable", L"UpperFilters", {L"acmeflt"});
     ASSERT_TRUE(SetKeySecurity(View::Native, root + L"\\Unreadable", L"D:P(D;;KR;;;WD)(A;;KA;;;WD)"));

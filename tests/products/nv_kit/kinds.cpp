@@ -144,7 +144,7 @@ void ServiceInventory(const Product&, const Fields& fields, const Machine& machi
 
 void DriverInstall(const Product&, const Fields& fields, const Installation&)
 {
-    CreateKernelDriver(fields[0]);
+    CreateDriverService(fields[0]);
     SetString(View::Native, kServices + fields[0] + L"\\Parameters", L"Altitude", L"328000");
 }
 
@@ -261,13 +261,19 @@ void DriverPackageInstall(const Product& product, const Fields& fields, const In
     for (int number = 0; inf.empty() || Exists(inf); ++number) {
         inf = L"C:\\windows\\inf\\oem" + std::to_wstring(number) + L".inf";
     }
-    const std::string driver = Utf8(fields[0]);
-    WriteTextFile(inf, "; " + driver +
-                           " driver package\r\n[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=System\r\n"
-                           "Provider=%Vendor%\r\nDriverVer=06/01/2026,8.1.0.0\r\n\r\n[DestinationDirs]\r\n"
-                           "DefaultDestDir=12\r\n\r\n[Driver.Files]\r\n" +
-                           driver + ".sys\r\n\r\n[Driver.Services]\r\nAddService=" + driver +
-                           ",,Driver.Service\r\n\r\n[Strings]\r\nVendor=\"" + Utf8(product.Get(L"publisher")) + "\"");
+    // Each driver's file and service: AddService=<name>,,<name>.Service.
+    std::string files;
+    std::string services;
+    for (const std::wstring& field : fields) {
+        files += Utf8(field) + ".sys\r\n";
+        services += "AddService=" + Utf8(field) + ",," + Utf8(field) + ".Service\r\n";
+    }
+    WriteTextFile(inf, "; " + Utf8(fields[0]) +
+                           " driver package\r\n[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n"
+                           "Class=System\r\nProvider=%Vendor%\r\nDriverVer=06/01/2026,8.1.0.0\r\n\r\n"
+                           "[DestinationDirs]\r\nDefaultDestDir=12\r\n\r\n[Driver.Files]\r\n" +
+                           files + "\r\n[Driver.Services]\r\n" + services + "\r\n[Strings]\r\nVendor=\"" +
+                           Utf8(product.Get(L"publisher")) + "\"");
     const std::wstring pnf = inf.substr(0, inf.size() - 4) + L".pnf";
     std::string compiled(512, '\0');
     std::generate(compiled.begin(), compiled.end(), std::mt19937(std::random_device()()));
@@ -380,6 +386,128 @@ void TrayInstall(const Product&, const Fields& fields, const Installation&)
     StartProgram(fields[0]);
 }
 
+// ----- security hooks ("kit install --hooks")
+
+const std::wstring kSecurityCenter = L"SOFTWARE\\Microsoft\\Security Center\\Provider\\";
+const std::wstring kAmsiProviders = L"SOFTWARE\\Microsoft\\AMSI\\Providers\\";
+const std::wstring kClsid = L"SOFTWARE\\Classes\\CLSID\\";
+const std::wstring kDefenderExclusions = L"SOFTWARE\\Microsoft\\Windows Defender\\Exclusions\\";
+const std::wstring kNetworkProviders = L"SYSTEM\\CurrentControlSet\\Control\\NetworkProvider\\";
+
+std::wstring SecurityCenterKey(const Fields& fields)
+{
+    return kSecurityCenter + fields[0] + L"\\" + fields.at(1);
+}
+
+void SecurityCenterInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const std::wstring key = SecurityCenterKey(fields);
+    SetString(View::Native, key, L"DISPLAYNAME", fields.at(2));
+    SetString(View::Native, key, L"PRODUCTEXE", fields.at(3));
+    SetString(View::Native, key, L"REPORTINGEXE", fields[3]);
+    SetDword(View::Native, key, L"STATE", 1);
+}
+
+void SecurityCenterInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    ReportTree(machine, SecurityCenterKey(fields), L"security-center", report);
+}
+
+// The provider and its COM class in both views, each view's class with its own DLL.
+void AmsiInstall(const Product&, const Fields& fields, const Installation&)
+{
+    for (const auto& [view, dll] : {std::pair{View::Native, fields.at(2)}, std::pair{View::Wow32, fields.at(3)}}) {
+        SetString(view, kAmsiProviders + fields[0], L"", fields.at(1));
+        SetString(view, kClsid + fields[0], L"", fields[1]);
+        SetString(view, kClsid + fields[0] + L"\\InprocServer32", L"", dll);
+        SetString(view, kClsid + fields[0] + L"\\InprocServer32", L"ThreadingModel", L"Both");
+        WriteTextFile(dll, "AMSI provider");
+    }
+}
+
+void AmsiInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& key : {kAmsiProviders + fields[0], kClsid + fields[0]}) {
+        for (const std::wstring& view : KeyViews(key)) {
+            ReportTree(machine, view, L"amsi", report);
+        }
+    }
+}
+
+std::wstring DriverImage(const std::wstring& driver)
+{
+    return L"C:\\windows\\system32\\drivers\\" + driver + L".sys";
+}
+
+// A file-system minifilter (with a group among "FSFilter ...") or an early-launch driver, and its image.
+void FilterDriverInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const bool minifilter = fields.at(2).compare(0, 9, L"FSFilter ") == 0;
+    CreateDriverService(fields[0], minifilter ? DriverType::FileSystemFilter : DriverType::Kernel, fields.at(1),
+                        fields[2]);
+    WriteTextFile(DriverImage(fields[0]), "driver");
+}
+
+void FilterDriverInventory(const Product& product, const Fields& fields, const Machine& machine, const Report& report)
+{
+    ServiceInventory(product, fields, machine, report);
+    ReportFiles(DriverImage(fields[0]), report);
+}
+
+// A minifilter's instance: the filter manager attaches it at its altitude.
+void InstanceInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const std::wstring instances = kServices + fields[0] + L"\\Instances";
+    SetString(View::Native, instances, L"DefaultInstance", fields.at(1));
+    SetString(View::Native, instances + L"\\" + fields[1], L"Altitude", fields.at(2));
+    SetDword(View::Native, instances + L"\\" + fields[1], L"Flags", 0);
+}
+
+void InstanceInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    ReportTree(machine, kServices + fields[0] + L"\\Instances\\" + fields.at(1), L"filter-instance", report);
+}
+
+void DefenderExclusionInstall(const Product&, const Fields& fields, const Installation&)
+{
+    SetDword(View::Native, kDefenderExclusions + fields[0], fields.at(1), 0);
+}
+
+void DefenderExclusionInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    if (const RegistryDump::Entry* exclusion =
+            machine.registry.FindValue(kDefenderExclusions + fields[0], fields.at(1))) {
+        report(L"defender-exclusion", RegistryItem(exclusion->path));
+    }
+}
+
+// The provider's service key, and its name first in both provider orders (names separated by commas).
+void NetworkProviderInstall(const Product&, const Fields& fields, const Installation&)
+{
+    const std::wstring key = kServices + fields[0] + L"\\NetworkProvider";
+    SetString(View::Native, key, L"Name", fields.at(1));
+    SetString(View::Native, key, L"ProviderPath", fields.at(2), REG_EXPAND_SZ);
+    for (const wchar_t* order : {L"Order", L"HwOrder"}) {
+        const std::wstring list = kNetworkProviders + order;
+        WriteList(list, L"ProviderOrder",
+                  WithFirst(fields[0], ReadListOrExit(list, L"ProviderOrder", ListForm::Commas), L""),
+                  ListForm::Commas);
+    }
+}
+
+void NetworkProviderInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    ReportTree(machine, kServices + fields[0], L"network-provider", report);
+    for (const wchar_t* order : {L"Order", L"HwOrder"}) {
+        const std::wstring list = kNetworkProviders + order;
+        for (const std::wstring& name : ReadListOrExit(list, L"ProviderOrder", ListForm::Commas)) {
+            if (Upper(name) == Upper(fields[0])) {
+                report(L"network-provider", RegistryItem(list) + L"\\ProviderOrder " + name);
+            }
+        }
+    }
+}
+
 struct Kind {
     const wchar_t* name;
     InstallFunction install;
@@ -414,6 +542,12 @@ const Kind kKinds[] = {
     {L"driver-package", DriverPackageInstall, nullptr},
     {L"inf", nullptr, InfInventory},
     {L"device", DeviceInstall, DeviceInventory},
+    {L"security-center", SecurityCenterInstall, SecurityCenterInventory},
+    {L"amsi", AmsiInstall, AmsiInventory},
+    {L"filter-driver", FilterDriverInstall, FilterDriverInventory},
+    {L"instance", InstanceInstall, InstanceInventory},
+    {L"defender-exclusion", DefenderExclusionInstall, DefenderExclusionInventory},
+    {L"network-provider", NetworkProviderInstall, NetworkProviderInventory},
     {L"tray", TrayInstall, nullptr},
 };
 

@@ -1,6 +1,7 @@
 // The product kit's Windows program: it installs the products' traces that the kit's data file describes, lists
 // what of them is on the machine, breaks installations and reads the machine's state, all through the API.
-//   install DATA STATE PRODUCT [with-adapter]  what the product adds beside its Windows Installer package
+//   install DATA STATE PRODUCT [with-adapter] [with-hooks]
+//                                              what the product adds beside its Windows Installer package
 //   inventory DATA STATE PRODUCT...            "<product> <kind> <item>" for every item present
 //   break DATA STATE PRODUCT HOW               cached-msi, localpackage, uninstaller, acl or unstoppable
 //   snapshot                                   registry keys and value names, programs and devices, as lines
@@ -24,18 +25,27 @@ using namespace NvKit;
 
 const std::wstring kProfiles = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\";
 
-Product Load(const std::wstring& data, const std::wstring& state, const std::wstring& id)
+Product Load(const std::wstring& data, const std::wstring& state, const std::wstring& id, bool withHooks = true)
 {
-    std::optional<Product> product = LoadProduct(data, state + L"\\" + id, id);
+    std::optional<Product> product = LoadProduct(data, state + L"\\" + id, id, withHooks);
     if (!product) {
         Die(L"finding product '" + id + L"' in " + data, ERROR_NOT_FOUND);
     }
     return *product;
 }
 
-int InstallProduct(const std::wstring& data, const std::wstring& state, const std::wstring& id, bool withAdapter)
+// Options: "with-adapter" (the devices), "with-hooks" (the lines of the product's "hooks" section).
+int InstallProduct(const std::vector<std::wstring>& args)
 {
-    Install(Load(data, state, id), {state + L"\\" + id, withAdapter, UserHives(), Profiles()});
+    const auto given = [&](const wchar_t* option) {
+        return std::find(args.begin() + 4, args.end(), option) != args.end();
+    };
+    if (std::any_of(args.begin() + 4, args.end(),
+                    [](const std::wstring& option) { return option != L"with-adapter" && option != L"with-hooks"; })) {
+        Die(L"reading the options", ERROR_INVALID_PARAMETER);
+    }
+    Install(Load(args[1], args[2], args[3], given(L"with-hooks")),
+            {args[2] + L"\\" + args[3], given(L"with-adapter"), UserHives(), Profiles()});
     return 0;
 }
 
@@ -172,8 +182,8 @@ int wmain(int argc, wchar_t** argv)
 {
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const std::wstring command = args.empty() ? L"" : args[0];
-    if (command == L"install" && (args.size() == 4 || (args.size() == 5 && args[4] == L"with-adapter"))) {
-        return InstallProduct(args[1], args[2], args[3], args.size() == 5);
+    if (command == L"install" && args.size() >= 4) {
+        return InstallProduct(args);
     }
     if (command == L"inventory" && args.size() >= 3) {
         return ListProducts(args[1], args[2], std::vector<std::wstring>(args.begin() + 3, args.end()));
@@ -193,7 +203,7 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"hold" && args.size() >= 3) {
         return Hold(args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
     }
-    Print(L"usage: nv_kit install DATA STATE PRODUCT [with-adapter] | inventory DATA STATE PRODUCT... | "
+    Print(L"usage: nv_kit install DATA STATE PRODUCT [with-adapter] [with-hooks] | inventory DATA STATE PRODUCT... | "
           L"break DATA STATE PRODUCT HOW | snapshot | add-user NAME | list KEY VALUE | hold READY FILE...");
     return 2;
 }

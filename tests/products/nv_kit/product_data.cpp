@@ -101,23 +101,29 @@ std::vector<std::wstring> ProductIds(const std::wstring& dataFile)
 {
     std::vector<std::wstring> ids;
     ForEachLine(ReadTextFile(dataFile).value_or(L""), [&](const std::wstring& section, const std::wstring& line) {
-        if (line.empty()) {
+        if (line.empty() && section.find(L' ') == std::wstring::npos) {
             ids.push_back(section);
         }
     });
     return ids;
 }
 
-std::optional<Product> LoadProduct(const std::wstring& dataFile, const std::wstring& stateFile, const std::wstring& id)
+std::optional<Product> LoadProduct(const std::wstring& dataFile, const std::wstring& stateFile, const std::wstring& id,
+                                   bool withHooks)
 {
     const std::vector<std::wstring> ids = ProductIds(dataFile);
     if (id.empty() || std::find(ids.begin(), ids.end(), id) == ids.end()) {
         return std::nullopt;
     }
-    Product product{id, ParseSection(ReadTextFile(dataFile).value_or(L""), id)};
-    for (ProductLine& line : ParseSection(ReadTextFile(stateFile).value_or(L""), L"")) {
-        product.lines.push_back(std::move(line));
+    const std::wstring data = ReadTextFile(dataFile).value_or(L"");
+    Product product{id, ParseSection(data, id)};
+    const auto add = [&](std::vector<ProductLine> lines) {
+        std::move(lines.begin(), lines.end(), std::back_inserter(product.lines));
+    };
+    if (withHooks) {
+        add(ParseSection(data, id + L" hooks"));
     }
+    add(ParseSection(ReadTextFile(stateFile).value_or(L""), L""));
     const std::wstring dir = product.Get(L"dir");
     for (ProductLine& line : product.lines) {
         for (std::wstring& field : line.fields) {

@@ -28,11 +28,12 @@ struct Product {
 // section belong to every product (a state file has no section).
 std::vector<ProductLine> ParseSection(const std::wstring& text, const std::wstring& id);
 
-// The product's lines from the data file and its state file (which may be missing); nothing when the data file
-// does not describe the product.
-std::optional<Product> LoadProduct(const std::wstring& dataFile, const std::wstring& stateFile, const std::wstring& id);
+// The product's lines from the data file, with those of its section "[<id> hooks]" when withHooks is set, then
+// those of its state file (which may be missing); nothing when the data file does not describe the product.
+std::optional<Product> LoadProduct(const std::wstring& dataFile, const std::wstring& stateFile, const std::wstring& id,
+                                   bool withHooks = true);
 
-// The ids of the data file's products, in file order.
+// The ids of the data file's products, in file order (a "[<id> hooks]" section is part of its product).
 std::vector<std::wstring> ProductIds(const std::wstring& dataFile);
 
 std::optional<std::wstring> ReadTextFile(const std::wstring& path);

@@ -190,9 +190,9 @@ std::vector<std::wstring> KeyViews(const std::wstring& key)
     return {key};
 }
 
-void SetString(View view, const std::wstring& key, const std::wstring& name, const std::wstring& data)
+void SetString(View view, const std::wstring& key, const std::wstring& name, const std::wstring& data, DWORD type)
 {
-    SetValue(view, key, name, REG_SZ, data.c_str(), (data.size() + 1) * sizeof(wchar_t));
+    SetValue(view, key, name, type, data.c_str(), (data.size() + 1) * sizeof(wchar_t));
 }
 
 void SetDword(View view, const std::wstring& key, const std::wstring& name, DWORD data)
@@ -214,20 +214,36 @@ void DeleteValue(const std::wstring& key, const std::wstring& name)
     }
 }
 
-std::optional<std::wstring> ReadString(const std::wstring& key, const std::wstring& name)
+// The value's data as text (a list's strings with their NULs); empty when the key or the value is missing,
+// nothing when it cannot be read or has another type.
+std::optional<std::wstring> ReadText(const std::wstring& key, const std::wstring& name, DWORD type)
 {
     const auto [root, path] = Split(key);
     DWORD size = 0;
-    if (::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, nullptr, &size) != ERROR_SUCCESS) {
-        return std::nullopt;
+    LSTATUS status = ::RegGetValueW(root, path.c_str(), name.c_str(), type, nullptr, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return std::wstring();
     }
-    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    std::wstring text(size / sizeof(wchar_t) + 2, L'\0');
     size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, text.data(), &size) != ERROR_SUCCESS) {
+    if (status == ERROR_SUCCESS) {
+        status = ::RegGetValueW(root, path.c_str(), name.c_str(), type, nullptr, text.data(), &size);
+    }
+    if (status != ERROR_SUCCESS) {
+        ::SetLastError(static_cast<DWORD>(status));
         return std::nullopt;
     }
-    text.resize(wcslen(text.c_str()));
+    text.resize(size / sizeof(wchar_t));
     return text;
+}
+
+std::optional<std::wstring> ReadString(const std::wstring& key, const std::wstring& name)
+{
+    std::optional<std::wstring> text = ReadText(key, name, RRF_RT_REG_SZ);
+    if (!text || text->empty()) {
+        return std::nullopt;
+    }
+    return text->c_str();
 }
 
 bool SetKeySecurity(View view, const std::wstring& key, const wchar_t* sddl)
@@ -254,47 +270,50 @@ bool SetKeySecurity(View view, const std::wstring& key, const wchar_t* sddl)
     return true;
 }
 
-std::optional<std::vector<std::wstring>> ReadList(const std::wstring& key, const std::wstring& name)
+std::optional<std::vector<std::wstring>> ReadList(const std::wstring& key, const std::wstring& name, ListForm form)
 {
-    const auto [root, path] = Split(key);
-    DWORD size = 0;
-    LSTATUS status = ::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        return std::vector<std::wstring>();
-    }
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 2, L'\0');
-    size = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    if (status == ERROR_SUCCESS) {
-        status = ::RegGetValueW(root, path.c_str(), name.c_str(), RRF_RT_REG_MULTI_SZ, nullptr, data.data(), &size);
-    }
-    if (status != ERROR_SUCCESS) {
-        ::SetLastError(static_cast<DWORD>(status));
+    const wchar_t separator = form == ListForm::Commas ? L',' : L'\0';
+    const std::optional<std::wstring> text =
+        ReadText(key, name, form == ListForm::Commas ? RRF_RT_REG_SZ : RRF_RT_REG_MULTI_SZ);
+    if (!text) {
         return std::nullopt;
     }
     std::vector<std::wstring> strings;
-    for (const wchar_t* text = data.data(); *text; text += wcslen(text) + 1) {
-        strings.emplace_back(text);
+    // A list ends at its first empty string; text after it is not part of the list.
+    const std::wstring end(form == ListForm::Commas ? 1 : 2, L'\0');
+    const std::wstring data = text->substr(0, text->find(end)) + separator;
+    for (size_t start = 0, end = data.find(separator); end != std::wstring::npos; end = data.find(separator, start)) {
+        if (end > start) {
+            strings.push_back(data.substr(start, end - start));
+        }
+        start = end + 1;
     }
     return strings;
 }
 
-std::vector<std::wstring> ReadListOrExit(const std::wstring& key, const std::wstring& name)
+std::vector<std::wstring> ReadListOrExit(const std::wstring& key, const std::wstring& name, ListForm form)
 {
-    std::optional<std::vector<std::wstring>> list = ReadList(key, name);
+    std::optional<std::vector<std::wstring>> list = ReadList(key, name, form);
     if (!list) {
         Die(L"reading HKLM\\" + key + L"\\" + name);
     }
     return *list;
 }
 
-void WriteList(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& strings)
+void WriteList(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& strings,
+               ListForm form)
 {
+    const wchar_t separator = form == ListForm::Commas ? L',' : L'\0';
     std::wstring data;
     for (const std::wstring& text : strings) {
-        data += text + L'\0';
+        data += (data.empty() || form == ListForm::MultiString ? L"" : std::wstring(1, separator)) + text;
+        if (form == ListForm::MultiString) {
+            data += separator;
+        }
     }
     data += L'\0';
-    SetValue(View::Native, key, name, REG_MULTI_SZ, data.data(), data.size() * sizeof(wchar_t));
+    SetValue(View::Native, key, name, form == ListForm::Commas ? REG_SZ : REG_MULTI_SZ, data.data(),
+             data.size() * sizeof(wchar_t));
 }
 
 std::vector<std::wstring> WithFirst(const std::wstring& name, const std::vector<std::wstring>& list,
@@ -312,7 +331,9 @@ std::vector<std::wstring> WithFirst(const std::wstring& name, const std::vector<
     for (const std::wstring& entry : list) {
         add(entry);
     }
-    add(last);
+    if (!last.empty()) {
+        add(last);
+    }
     return result;
 }
 

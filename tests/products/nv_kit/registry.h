@@ -50,7 +50,8 @@ std::vector<std::wstring> KeyViews(const std::wstring& key);
 
 // HKLM\KEY or, for "HKU\...", a key of HKEY_USERS; created as needed. Failures are reported by name and Win32
 // error on the console and end the program: a kit that half-installs a product would make every check a guess.
-void SetString(View view, const std::wstring& key, const std::wstring& name, const std::wstring& data);
+void SetString(View view, const std::wstring& key, const std::wstring& name, const std::wstring& data,
+               DWORD type = REG_SZ);
 void SetDword(View view, const std::wstring& key, const std::wstring& name, DWORD data);
 void CreateKey(View view, const std::wstring& key);
 void DeleteValue(const std::wstring& key, const std::wstring& name);
@@ -58,13 +59,21 @@ std::optional<std::wstring> ReadString(const std::wstring& key, const std::wstri
 // Replaces the key's access list; false when the key is missing.
 bool SetKeySecurity(View view, const std::wstring& key, const wchar_t* sddl);
 
-// A REG_MULTI_SZ value's strings: empty when the key or the value is missing, nothing when it cannot be read,
-// so that a rewrite of a shared list never drops the entries that a failed read did not return.
-std::optional<std::vector<std::wstring>> ReadList(const std::wstring& key, const std::wstring& name);
+// Lists that programs of several vendors share: REG_MULTI_SZ (device class filters) or a REG_SZ of names
+// separated by commas (network provider orders).
+enum class ListForm { MultiString, Commas };
+
+// A list's strings: empty when the key or the value is missing, nothing when it cannot be read, so that a rewrite
+// of a shared list never drops the entries that a failed read did not return.
+std::optional<std::vector<std::wstring>> ReadList(const std::wstring& key, const std::wstring& name,
+                                                  ListForm form = ListForm::MultiString);
 // The same, ending the program when the value cannot be read.
-std::vector<std::wstring> ReadListOrExit(const std::wstring& key, const std::wstring& name);
-void WriteList(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& strings);
-// The list with NAME first and LAST at the end, each name once (without regard to case), the others in their order.
+std::vector<std::wstring> ReadListOrExit(const std::wstring& key, const std::wstring& name,
+                                         ListForm form = ListForm::MultiString);
+void WriteList(const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& strings,
+               ListForm form = ListForm::MultiString);
+// The list with NAME first and LAST (unless empty) at the end, each name once (without regard to case), the others in
+// their order.
 std::vector<std::wstring> WithFirst(const std::wstring& name, const std::vector<std::wstring>& list,
                                     const std::wstring& last);
 

@@ -26,12 +26,17 @@ DWORD State(SC_HANDLE service)
 
 } // namespace
 
-void CreateKernelDriver(const std::wstring& name)
+void CreateDriverService(const std::wstring& name, DriverType type, const std::wstring& displayName,
+                         const std::wstring& group)
 {
     const std::wstring image = L"System32\\drivers\\" + name + L".sys";
-    UniqueServiceHandle service(::CreateServiceW(Manager().get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                                 SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                                 image.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    const bool filter = type == DriverType::FileSystemFilter;
+    const wchar_t* dependencies = filter ? L"FltMgr\0" : nullptr;
+    // Demand start also for boot-time filters: Wine would try to load a stand-in image at every start.
+    UniqueServiceHandle service(::CreateServiceW(
+        Manager().get(), name.c_str(), displayName.empty() ? name.c_str() : displayName.c_str(), SERVICE_ALL_ACCESS,
+        filter ? SERVICE_FILE_SYSTEM_DRIVER : SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        image.c_str(), group.empty() ? nullptr : group.c_str(), nullptr, dependencies, nullptr, nullptr));
     if (!service) {
         Die(L"CreateService " + name);
     }
