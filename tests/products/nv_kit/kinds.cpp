@@ -15,14 +15,11 @@ namespace NvKit {
 namespace {
 
 const std::wstring kRun = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-const std::wstring kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
 const std::wstring kClasses = L"SYSTEM\\CurrentControlSet\\Control\\Class\\";
 const std::wstring kUninstall = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 const std::wstring kTaskCache = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Schedule\\TaskCache\\";
 const std::wstring kFirewall =
     L"SYSTEM\\CurrentControlSet\\Services\\SharedAccess\\Parameters\\FirewallPolicy\\FirewallRules";
-const std::wstring kInstallerProducts =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
 
 // Prints the items found of one product.
 class Report {
@@ -39,16 +36,6 @@ private:
 
 using InstallFunction = void (*)(const Product&, const Fields&, const Installation&);
 using InventoryFunction = void (*)(const Product&, const Fields&, const Machine&, const Report&);
-
-std::string Utf8(const std::wstring& text)
-{
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
-                          nullptr);
-    return bytes;
-}
 
 // Adds "kind = value" to the installation's state, which the inventory reads after the product's lines.
 void Record(const Installation& installation, const std::wstring& kind, const std::wstring& value)
@@ -130,7 +117,7 @@ void SetInstall(const Product&, const Fields& fields, const Installation&)
 // The service when its key exists, and the keys below it that refuse reading (protected driver parameters).
 void ServiceInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
 {
-    const std::wstring key = kServices + fields[0];
+    const std::wstring key = ServiceKey(fields[0]);
     if (!machine.registry.FindKey(key)) {
         return;
     }
@@ -145,7 +132,7 @@ void ServiceInventory(const Product&, const Fields& fields, const Machine& machi
 void DriverInstall(const Product&, const Fields& fields, const Installation&)
 {
     CreateDriverService(fields[0]);
-    SetString(View::Native, kServices + fields[0] + L"\\Parameters", L"Altitude", L"328000");
+    SetString(View::Native, ServiceKey(fields[0]) + L"\\Parameters", L"Altitude", L"328000");
 }
 
 void DeviceInstall(const Product& product, const Fields& fields, const Installation& installation)
@@ -295,7 +282,7 @@ void InfInventory(const Product&, const Fields& fields, const Machine&, const Re
 // still the product's.
 void CodeInstall(const Product&, const Fields& fields, const Installation& installation)
 {
-    const std::wstring key = kInstallerProducts + PackGuid(fields[0]) + L"\\InstallProperties";
+    const std::wstring key = InstallPropertiesKey(fields[0]);
     const std::optional<std::wstring> package = ReadString(key, L"LocalPackage");
     if (!package) {
         Die(L"reading HKLM\\" + key + L"\\LocalPackage", ERROR_FILE_NOT_FOUND);
@@ -457,7 +444,7 @@ void FilterDriverInventory(const Product& product, const Fields& fields, const M
 // A minifilter's instance: the filter manager attaches it at its altitude.
 void InstanceInstall(const Product&, const Fields& fields, const Installation&)
 {
-    const std::wstring instances = kServices + fields[0] + L"\\Instances";
+    const std::wstring instances = ServiceKey(fields[0]) + L"\\Instances";
     SetString(View::Native, instances, L"DefaultInstance", fields.at(1));
     SetString(View::Native, instances + L"\\" + fields[1], L"Altitude", fields.at(2));
     SetDword(View::Native, instances + L"\\" + fields[1], L"Flags", 0);
@@ -465,7 +452,7 @@ void InstanceInstall(const Product&, const Fields& fields, const Installation&)
 
 void InstanceInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
 {
-    ReportTree(machine, kServices + fields[0] + L"\\Instances\\" + fields.at(1), L"filter-instance", report);
+    ReportTree(machine, ServiceKey(fields[0]) + L"\\Instances\\" + fields.at(1), L"filter-instance", report);
 }
 
 void DefenderExclusionInstall(const Product&, const Fields& fields, const Installation&)
@@ -484,7 +471,7 @@ void DefenderExclusionInventory(const Product&, const Fields& fields, const Mach
 // The provider's service key, and its name first in both provider orders (names separated by commas).
 void NetworkProviderInstall(const Product&, const Fields& fields, const Installation&)
 {
-    const std::wstring key = kServices + fields[0] + L"\\NetworkProvider";
+    const std::wstring key = ServiceKey(fields[0]) + L"\\NetworkProvider";
     SetString(View::Native, key, L"Name", fields.at(1));
     SetString(View::Native, key, L"ProviderPath", fields.at(2), REG_EXPAND_SZ);
     for (const wchar_t* order : {L"Order", L"HwOrder"}) {
@@ -497,7 +484,7 @@ void NetworkProviderInstall(const Product&, const Fields& fields, const Installa
 
 void NetworkProviderInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
 {
-    ReportTree(machine, kServices + fields[0], L"network-provider", report);
+    ReportTree(machine, ServiceKey(fields[0]), L"network-provider", report);
     for (const wchar_t* order : {L"Order", L"HwOrder"}) {
         const std::wstring list = kNetworkProviders + order;
         for (const std::wstring& name : ReadListOrExit(list, L"ProviderOrder", ListForm::Commas)) {
@@ -588,6 +575,17 @@ void Inventory(const Product& product, const Machine& machine)
             kind.inventory(product, fields, machine, report);
         }
     });
+}
+
+std::wstring ServiceKey(const std::wstring& name)
+{
+    return L"SYSTEM\\CurrentControlSet\\Services\\" + name;
+}
+
+std::wstring InstallPropertiesKey(const std::wstring& code)
+{
+    return L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" + PackGuid(code) +
+           L"\\InstallProperties";
 }
 
 std::wstring RegistryItem(const std::wstring& path)

@@ -32,6 +32,9 @@ void Install(const Product& product, const Installation& installation);
 // Prints "<product> <kind> <item>" for every item of the product present on the machine.
 void Inventory(const Product& product, const Machine& machine);
 
+std::wstring ServiceKey(const std::wstring& name);
+// The per-machine Windows Installer registration's properties of a product code.
+std::wstring InstallPropertiesKey(const std::wstring& code);
 // "HKLM\<path>" for a path of HKLM, the path itself for one of HKU.
 std::wstring RegistryItem(const std::wstring& path);
 

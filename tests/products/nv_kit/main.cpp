@@ -77,13 +77,12 @@ void Protect(const Product& product)
             }
         }
     }
-    const std::wstring services = L"SYSTEM\\CurrentControlSet\\Services\\";
     for (const Fields& service : product.All(L"service")) {
-        SetKeySecurity(View::Native, services + service[0], denyDelete);
+        SetKeySecurity(View::Native, ServiceKey(service[0]), denyDelete);
     }
     for (const Fields& driver : product.All(L"driver")) {
-        SetKeySecurity(View::Native, services + driver[0], denyDelete);
-        SetKeySecurity(View::Native, services + driver[0] + L"\\Parameters", denyAll);
+        SetKeySecurity(View::Native, ServiceKey(driver[0]), denyDelete);
+        SetKeySecurity(View::Native, ServiceKey(driver[0]) + L"\\Parameters", denyAll);
     }
     for (const wchar_t* kind : {L"folder", L"file"}) {
         for (const Fields& path : product.All(kind)) {
@@ -102,9 +101,7 @@ int Break(const std::wstring& data, const std::wstring& state, const std::wstrin
         }
     } else if (how == L"localpackage" && !package.empty()) {
         // An uninstallation interrupted after it dropped the registration's record of the cached package.
-        DeleteValue(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\" +
-                        PackGuid(product.Get(L"code")) + L"\\InstallProperties",
-                    L"LocalPackage");
+        DeleteValue(InstallPropertiesKey(product.Get(L"code")), L"LocalPackage");
     } else if (how == L"uninstaller" && !product.Get(L"own-uninstaller").empty()) {
         if (!::DeleteFileW(product.Get(L"own-uninstaller").c_str())) {
             Die(L"deleting " + product.Get(L"own-uninstaller"));

@@ -5,14 +5,19 @@
 
 namespace NvKit {
 
-void Print(const std::wstring& line)
+std::string Utf8(const std::wstring& text)
 {
-    const std::wstring text = line + L"\n";
     const int size =
         ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string bytes(static_cast<size_t>(size), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr,
                           nullptr);
+    return bytes;
+}
+
+void Print(const std::wstring& line)
+{
+    const std::string bytes = Utf8(line + L"\n");
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 

@@ -7,6 +7,7 @@
 
 namespace NvKit {
 
+std::string Utf8(const std::wstring& text);
 void Print(const std::wstring& line);
 
 // Prints "nvkit: <what> failed: <error>" and ends the program with exit code 1: a kit that half-installs a
