@@ -58,9 +58,9 @@ installed() {
     grep -q "^$product key HKLM\\\\Software\\\\Wow6432Node\\\\" <<<"$inventory"
 }
 
-# The class's filter list, one name a line: the other vendor's filter must keep its place.
-disk_filters() { nv_wine reg query "HKLM\\$DISK_CLASS" /v UpperFilters 2>/dev/null | tr -d '\r' |
-    sed -n 's/.*REG_MULTI_SZ *//p' | sed 's/\\0/\n/g'; }
+# The class's filter list, one name a line: the other vendor's filter must keep its place. A list that cannot be
+# read is a line saying so, never an empty list.
+disk_filters() { nv_wine "$NV_BUILD_DIR/tests/products/nv_kit.exe" list "$DISK_CLASS" UpperFilters | tr -d '\r'; }
 
 # What of the other software is on the machine: its inventory and the order of the disk class's filters.
 others() { kit inventory "${OTHERS[@]}"; disk_filters | grep -vix nvepsp; }
