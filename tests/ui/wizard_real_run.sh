@@ -12,7 +12,8 @@ removed=$drive_c/nvtest/removed
 mkdir -p "$drive_c/nvtest/scripts" "$drive_c/nvtest/gated" "$drive_c/nvtest/gates" "$drive_c/nvtest/reboot" \
     "$drive_c/nvtest/empty" "$removed"
 
-# product ID NAME DETECTED [PRIORITY]: a script whose clean-up leaves a marker file and takes a second.
+# product ID NAME DETECTED [PRIORITY]: a script whose clean-up leaves a marker file, then waits (at most a minute)
+# until the test opens the gate C:\nvtest\gates\scripts, so that the progress page lasts as long as the test needs.
 product() {
     local name="" priority=""
     [ -n "$2" ] && name="function GetProductDisplayName() return '$2' end"
@@ -26,8 +27,7 @@ function CleanupProduct()
     local marker = io.open("C:\\\\nvtest\\\\removed\\\\$1.txt", "w")
     marker:write("removed")
     marker:close()
-    local finish = os.clock() + 1
-    while os.clock() < finish do end
+$(wiz_lua_gate "\"C:\\\\nvtest\\\\gates\\\\scripts\"")
     return true
 end
 EOF
@@ -97,6 +97,7 @@ wiz_click_control 1
 wiz_wait select
 wiz_click_control 1
 wiz_wait progress
+touch "$drive_c/nvtest/gates/scripts"
 wiz_wait message 60000
 nv_check "the removal ends on the success page" \
     test "$(wiz_value text_text)" = "Uninstallation completed successfully."
@@ -107,6 +108,7 @@ nv_check "remove-all removes every product but the log files" test "$(markers)" 
 
 # --- Select what to remove: the two ticked products only, with the spinner turning meanwhile.
 reset_markers
+rm -f "$drive_c/nvtest/gates/scripts"
 wiz_start "$scripts" /language=en
 wiz_wait welcome
 wiz_click_control 1
@@ -121,6 +123,7 @@ wiz_click_control 1
 wiz_wait progress
 nv_check "the spinner turns while the scripts run" wiz_spinner_turns
 wiz_shot en-10-run-progress
+touch "$drive_c/nvtest/gates/scripts"
 wiz_wait message 60000
 wiz_shot en-10-run-finished
 wiz_click_control 2

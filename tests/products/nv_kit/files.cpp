@@ -49,10 +49,19 @@ bool Exists(const std::wstring& path)
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void WriteBytes(const std::wstring& path, const std::string& bytes)
+void CreateFolders(const std::wstring& path)
 {
     for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1)) {
         ::CreateDirectoryW(path.substr(0, slash).c_str(), nullptr);
+    }
+    ::CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    const size_t folder = path.rfind(L'\\');
+    if (folder != std::wstring::npos && folder > 2) {
+        CreateFolders(path.substr(0, folder));
     }
     UniqueFile file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

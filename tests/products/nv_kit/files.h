@@ -7,6 +7,8 @@
 namespace NvKit {
 
 bool Exists(const std::wstring& path);
+// Creates the folder and the folders on the way to it.
+void CreateFolders(const std::wstring& path);
 // Writes the bytes, creating the folders on the way.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // Writes "<text>\r\n".

@@ -157,7 +157,7 @@ int AddUser(const std::wstring& name)
     const std::wstring profile = L"C:\\users\\" + name;
     WriteBytes(profile + L"\\NTUSER.DAT", "regf");
     for (const wchar_t* folder : {L"\\AppData\\Local", L"\\AppData\\Roaming"}) {
-        ::CreateDirectoryW((profile + folder).c_str(), nullptr);
+        CreateFolders(profile + folder);
     }
     CreateKey(View::Native, L"HKU\\" + sid + L"\\Software\\Microsoft\\Windows\\CurrentVersion\\Run");
     SetString(View::Native, kProfiles + sid, L"ProfileImagePath", profile);
