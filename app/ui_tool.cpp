@@ -38,12 +38,14 @@ bool IsListed(const std::vector<std::wstring>& listed, const std::wstring& id)
     return false;
 }
 
+constexpr const wchar_t* kWorkDirectoryPrefix = L"nv";
+
 // "nv", digits, ".tmp": the names CreateUniqueDirectory gives the work directory.
 bool IsWorkDirectoryName(const std::wstring& name)
 {
     constexpr size_t kPrefix = 2;
     constexpr size_t kSuffix = 4;
-    return name.size() > kPrefix + kSuffix && name.starts_with(L"nv") && name.ends_with(L".tmp") &&
+    return name.size() > kPrefix + kSuffix && name.starts_with(kWorkDirectoryPrefix) && name.ends_with(L".tmp") &&
            std::all_of(name.begin() + kPrefix, name.end() - kSuffix, [](wchar_t c) { return c >= L'0' && c <= L'9'; });
 }
 
@@ -314,7 +316,7 @@ bool UiTool::CreateWorkDir(int& exitCode)
         if (HasAdministratorRights()) {
             BuildWorkDirectorySecurity(security);
         }
-        m_workDirectory = CreateUniqueDirectory(parent, security.Get());
+        m_workDirectory = CreateUniqueDirectory(parent, kWorkDirectoryPrefix, security.Get());
         error = ::GetLastError();
     }
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Working directory: %s", L"UiTool::CreateWorkDir", m_workDirectory.c_str());

@@ -488,14 +488,14 @@ bool RemoveDirectoryTree(const std::wstring& path, bool allowDelayed)
 
 } // namespace FileOps
 
-std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUTES* attributes)
+std::wstring CreateUniqueDirectory(const std::wstring& parent, const wchar_t* prefix, SECURITY_ATTRIBUTES* attributes)
 {
     if (parent.empty()) {
         return {};
     }
     for (size_t attempt = 0; attempt < 10000; ++attempt) {
-        // "nv" + tick count + attempt + ".tmp", both in decimal.
-        const std::wstring name = L"nv" + std::to_wstring(::GetTickCount()) + std::to_wstring(attempt) + L".tmp";
+        // Tick count and attempt in decimal.
+        const std::wstring name = prefix + std::to_wstring(::GetTickCount()) + std::to_wstring(attempt) + L".tmp";
         std::wstring candidate = MakePath(parent, name);
         if (::CreateDirectoryW(LiteralPath(candidate).c_str(), attributes)) {
             return candidate;

@@ -35,7 +35,8 @@ struct Calls {
 Calls ReplaceCalls(const Calls& calls);
 } // namespace FileOps
 
-std::wstring CreateUniqueDirectory(const std::wstring& parent, SECURITY_ATTRIBUTES* attributes);
+// A new directory "<prefix><tick count><attempt>.tmp" in parent; empty when none could be made.
+std::wstring CreateUniqueDirectory(const std::wstring& parent, const wchar_t* prefix, SECURITY_ATTRIBUTES* attributes);
 // True when an entry of the pending rename list names the path or something inside it.
 bool HasPendingFileOperation(const std::wstring& path);
 DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const class OwnedSecurityAttributes& holder);

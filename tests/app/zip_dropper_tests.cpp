@@ -21,7 +21,7 @@ class Extraction : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        root = CreateUniqueDirectory(QueryTempDirectory(), nullptr);
+        root = CreateUniqueDirectory(QueryTempDirectory(), L"nvtest", nullptr);
         ASSERT_FALSE(root.empty());
         target = MakePath(root, L"target");
         ASSERT_TRUE(::CreateDirectoryW(target.c_str(), nullptr));

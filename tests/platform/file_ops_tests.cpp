@@ -80,7 +80,8 @@ protected:
     {
         Win32Registry().DeleteValue(kSessionManager, kPendingRenames);
         Status::Instance().Reset();
-        m_root = CreateUniqueDirectory(QueryTempDirectory(), nullptr);
+        // Not the tool's "nv<digits>.tmp": a tool run in the same prefix removes those as an earlier run's.
+        m_root = CreateUniqueDirectory(QueryTempDirectory(), L"nvtest", nullptr);
         ASSERT_FALSE(m_root.empty());
     }
     void TearDown() override { FileOps::RemoveDirectoryTree(m_root, false); }
@@ -95,16 +96,16 @@ TEST_F(FileOpsTest, CreateUniqueDirectoryNamesAndFailures)
     std::wstring directory;
     std::wstring name;
     ASSERT_TRUE(SplitPath(m_root, directory, name));
-    EXPECT_EQ(name.substr(0, 2), L"nv");
+    EXPECT_EQ(name.substr(0, 6), L"nvtest");
     EXPECT_EQ(name.substr(name.size() - 4), L".tmp");
-    EXPECT_TRUE(std::all_of(name.begin() + 2, name.end() - 4, [](wchar_t c) { return std::iswdigit(c); }));
+    EXPECT_TRUE(std::all_of(name.begin() + 6, name.end() - 4, [](wchar_t c) { return std::iswdigit(c); }));
 
-    const std::wstring second = CreateUniqueDirectory(m_root, nullptr);
-    const std::wstring third = CreateUniqueDirectory(m_root, nullptr);
+    const std::wstring second = CreateUniqueDirectory(m_root, L"nv", nullptr);
+    const std::wstring third = CreateUniqueDirectory(m_root, L"nv", nullptr);
     EXPECT_FALSE(second.empty());
     EXPECT_NE(second, third) << "the attempt number must make names unique within one tick";
-    EXPECT_TRUE(CreateUniqueDirectory(Path(L"missing"), nullptr).empty());
-    EXPECT_TRUE(CreateUniqueDirectory(L"", nullptr).empty());
+    EXPECT_TRUE(CreateUniqueDirectory(Path(L"missing"), L"nv", nullptr).empty());
+    EXPECT_TRUE(CreateUniqueDirectory(L"", L"nv", nullptr).empty());
 }
 
 TEST_F(FileOpsTest, ListingAndSearching)
