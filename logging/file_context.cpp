@@ -129,6 +129,7 @@ bool FileContext::AcceptFolder(const std::wstring& folder, const std::wstring& p
     } else if (!IsTrustedOwner(facts.owner, processUser)) {
         reason = L"it belongs to another account (" + facts.owner + L")";
     } else {
+        m_heldFolders.push_back(std::move(facts.handle));
         return true;
     }
     m_folderRefusal = L"The log folder '" + folder + L"' is not used: " + reason + L". This run writes no log file.";

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "logging/log_file_system.h"
 #include "logging/log_platform.h"
@@ -65,6 +66,8 @@ private:
     std::unique_ptr<FileSystem::File> m_file;
     std::wstring m_folderRefusal;
     std::wstring m_folder;
+    // The accepted folders from the vendor folder down, held for the life of the log.
+    std::vector<UniqueFile> m_heldFolders;
 };
 
 } // namespace NvQorLogging

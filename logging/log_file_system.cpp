@@ -4,6 +4,7 @@
 #include <sddl.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace NvQorLogging::FileSystem {
@@ -13,9 +14,9 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // A handle on the name itself: a link there is opened as the link, not followed.
 UniqueFile OpenName(const std::wstring& path, DWORD access, DWORD disposition, DWORD flags,
-                    SECURITY_ATTRIBUTES* attributes = nullptr)
+                    SECURITY_ATTRIBUTES* attributes = nullptr, DWORD share = kShareAll)
 {
-    return UniqueFile(CreateFileW(path.c_str(), access, kShareAll, attributes, disposition,
+    return UniqueFile(CreateFileW(path.c_str(), access, share, attributes, disposition,
                                   flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
@@ -193,8 +194,12 @@ FolderFacts Path::InspectFolder(const std::wstring& path)
                                                                                     : FolderFacts::Kind::Other;
         return facts;
     }
-    const UniqueFile folder =
-        OpenName(path, READ_CONTROL | FILE_READ_ATTRIBUTES, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    constexpr DWORD kAccess = READ_CONTROL | FILE_READ_ATTRIBUTES;
+    UniqueFile folder =
+        OpenName(path, kAccess, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (!folder && GetLastError() == ERROR_SHARING_VIOLATION) {
+        folder = OpenName(path, kAccess, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+    }
     DWORD attributes = 0;
     if (!folder || !AttributesOf(folder.get(), attributes)) {
         facts.kind = FolderFacts::Kind::Other;
@@ -209,6 +214,7 @@ FolderFacts Path::InspectFolder(const std::wstring& path)
         facts.kind = FolderFacts::Kind::Folder;
     }
     facts.owner = OwnerOf(folder.get());
+    facts.handle = std::move(folder);
     return facts;
 }
 

@@ -23,6 +23,9 @@ struct FolderFacts {
     Kind kind = Kind::Missing;
     // The owner as a string SID; empty when it cannot be read.
     std::wstring owner;
+    // The folder as checked, open without delete sharing (unless another program already holds it for deletion):
+    // while it is held, the folder cannot be renamed away and replaced by a link.
+    UniqueFile handle;
 };
 
 class File {

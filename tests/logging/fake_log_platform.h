@@ -218,13 +218,13 @@ public:
     {
         using Kind = NvQorLogging::FileSystem::FolderFacts::Kind;
         if (m_disk.links.count(path) != 0) {
-            return {Kind::Link, L"S-1-5-32-544"};
+            return {Kind::Link, L"S-1-5-32-544", {}};
         }
         if (m_disk.directories.count(path) == 0) {
-            return {m_disk.files.count(path) != 0 ? Kind::Other : Kind::Missing, L""};
+            return {m_disk.files.count(path) != 0 ? Kind::Other : Kind::Missing, L"", {}};
         }
         const auto owner = m_disk.owners.find(path);
-        return {Kind::Folder, owner != m_disk.owners.end() ? owner->second : L"S-1-5-32-544"};
+        return {Kind::Folder, owner != m_disk.owners.end() ? owner->second : L"S-1-5-32-544", {}};
     }
 
 private:

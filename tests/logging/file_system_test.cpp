@@ -114,6 +114,9 @@ TEST_F(FileSystemTest, InspectFolderTellsFoldersFromFilesAndMissingPaths)
     const auto folder = path.InspectFolder(root + L"\\a");
     EXPECT_EQ(folder.kind, Kind::Folder);
     EXPECT_EQ(folder.owner.rfind(L"S-1-", 0), 0u) << "owner " << testing::PrintToString(folder.owner);
+    // Held as checked, so that it cannot be renamed away and a link put in its place (Windows refuses the rename;
+    // Wine does not apply sharing to folders).
+    EXPECT_TRUE(folder.handle);
     EXPECT_EQ(path.InspectFolder(root + L"\\file").kind, Kind::Other);
     EXPECT_EQ(path.InspectFolder(root + L"\\missing").kind, Kind::Missing);
     EXPECT_EQ(path.InspectFolder(root + L"\\missing\\deeper").kind, Kind::Missing);
