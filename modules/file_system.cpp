@@ -82,9 +82,13 @@ int FsGetSpecialPath(lua_State* state)
     return 1;
 }
 
+// RemoveRecursive(path [, nameFiles]): nameFiles logs each file of the tree, for removals that must be accounted
+// for file by file.
 int FsRemoveRecursive(lua_State* state)
 {
-    return WithPath(state, FileOps::RemoveRecursive);
+    const std::wstring path = CheckWideString(state, 1);
+    const bool nameFiles = lua_toboolean(state, 2) != 0;
+    return PushBoolean(state, !path.empty() && FileOps::RemoveRecursive(path, nameFiles));
 }
 
 // A matching entry is removed as what it is: a file by itself (the recursive removal leaves files alone), a

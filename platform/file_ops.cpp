@@ -33,6 +33,7 @@ constexpr wchar_t kDoRemoveDirectory[] = L"FileOps::DoRemoveDirectory";
 struct Removal {
     bool forced;
     bool allowDelayed;
+    bool nameFiles = false; // each file at Info: the attempt, and the restart when it is scheduled
 };
 constexpr Removal kForcedRemoval{true, true};
 
@@ -73,7 +74,8 @@ bool ScheduleName(const Name& name, const wchar_t* caller, const Removal& remova
     }
     if (::MoveFileExW(name.literal.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         if (removal.forced) {
-            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Delay delete: '%s'", caller, name.shown.c_str());
+            NV_QOR_LOG(removal.nameFiles ? NvQorLogging::Info : NvQorLogging::Debug, L"%s: Delay delete: '%s'", caller,
+                       name.shown.c_str());
             Status::Instance().SetRebootNeeded();
         }
         return true;
@@ -192,6 +194,9 @@ FileResult DeleteFileNow(const Folder& parent, const Name& name, const Removal& 
 
 bool WipeFileAt(const Folder& parent, const Name& name, const Removal& removal)
 {
+    if (removal.nameFiles) {
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing '%s'", kWipeFile, name.shown.c_str());
+    }
     bool settled = false;
     FileResult result = DeleteFileNow(parent, name, removal, settled);
     if (result == FileResult::Removed || result == FileResult::NotAFile || settled) {
@@ -420,13 +425,14 @@ bool WipeDirectoryInternal(const std::wstring& path)
     });
 }
 
-bool RemoveRecursive(const std::wstring& path)
+bool RemoveRecursive(const std::wstring& path, bool nameFiles)
 {
-    return AtPath(path, kForcedRemoval, false, [](const Folder& parent, const Name& name) {
+    const Removal removal{true, true, nameFiles};
+    return AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
         if (OpenChild(parent, name.name, 0).kind == Kind::Missing) {
             return false;
         }
-        return RemoveDirectoryAt(parent, name, Scope::Tree, kForcedRemoval, true);
+        return RemoveDirectoryAt(parent, name, Scope::Tree, removal, true);
     });
 }
 

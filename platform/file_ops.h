@@ -16,7 +16,8 @@ namespace FileOps {
 bool WipeFileInternal(const std::wstring& path, DWORD attributes);
 bool DoRemoveDirectory(const std::wstring& path);
 bool WipeDirectoryInternal(const std::wstring& path);
-bool RemoveRecursive(const std::wstring& path);
+// nameFiles: one Info line for each file of the tree (and its restart, when it is scheduled).
+bool RemoveRecursive(const std::wstring& path, bool nameFiles = false);
 bool DeleteFileAndParent(const std::wstring& path);
 bool RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path);
 // True when a file was found, and also when a folder of the tree could not be listed: a refused listing is

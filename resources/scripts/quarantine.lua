@@ -27,7 +27,7 @@ function CleanupProduct()
     Log.Info("CleanupProduct started")
     local folder = QuarantineFolder()
     if folder then
-        FileSystem.RemoveRecursive(folder)
+        FileSystem.RemoveRecursive(folder, true) -- each quarantined file named in the log
     end
     Log.Info("CleanupProduct finished")
 end

@@ -106,6 +106,8 @@ all_products_together() {
     done
     nv_check "first run: every step of every product is logged" steps_logged "${PRODUCTS[@]}"
     nv_check "first run: nothing of the four products and the quarantine is left" nothing_left
+    nv_check "first run: each quarantined file is named" \
+        logged "Removing 'C:\ProgramData\Norvane\Quarantine\7c1e0d2a.qnt'"
     nv_check "first run: the products' logs stay (not selected in silent mode)" test -n "$(kit inventory logs)"
     nv_check "first run: the other software is untouched (the other filter in its place)" \
         diff <(echo "$others_before") <(others)
