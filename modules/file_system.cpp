@@ -96,7 +96,7 @@ bool RemoveEntry(const std::wstring& path)
         return true;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return FileOps::WipeFileInternal(path, attributes);
+        return FileOps::WipeFileInternal(path);
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return FileOps::WipeDirectoryInternal(path);
@@ -130,7 +130,7 @@ int FsDeleteFile(lua_State* state)
 {
     return WithPath(state, [](const std::wstring& path) {
         const DWORD attributes = NameAttributes(path);
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && FileOps::WipeFileInternal(path, attributes);
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && FileOps::WipeFileInternal(path);
     });
 }
 

@@ -398,9 +398,8 @@ Calls ReplaceCalls(const Calls& calls)
     return std::exchange(g_calls, calls);
 }
 
-// The attributes the caller read are not relied on: what the file is and whether it is read-only is read
-// again from the handle that deletes it.
-bool WipeFileInternal(const std::wstring& path, DWORD)
+// What the file is and whether it is read-only is read from the handle that deletes it.
+bool WipeFileInternal(const std::wstring& path)
 {
     return AtPath(path, kForcedRemoval, true,
                   [](const Folder& parent, const Name& name) { return WipeFileAt(parent, name, kForcedRemoval); });
@@ -432,7 +431,7 @@ bool RemoveRecursive(const std::wstring& path)
 
 bool DeleteFileAndParent(const std::wstring& path)
 {
-    if (HasDirectoryBit(::GetFileAttributesW(LiteralPath(path).c_str())) || !WipeFileInternal(path, 0)) {
+    if (HasDirectoryBit(::GetFileAttributesW(LiteralPath(path).c_str())) || !WipeFileInternal(path)) {
         return false;
     }
     // A parent holding nothing but empty folders goes with them; one that may hold files stays.
@@ -533,13 +532,4 @@ bool HasPendingFileOperation(const std::wstring& path)
         start = end + 1;
     }
     return false;
-}
-
-DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const OwnedSecurityAttributes& holder)
-{
-    Target target;
-    if (objectPath.empty() || NvFileHandles::ReachParent(objectPath, target) != Reach::Parent) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    return ResetOwnership(target.parent, target.name, administrators, holder);
 }

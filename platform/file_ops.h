@@ -13,7 +13,7 @@
 // it or inside a tree is deleted (or scheduled) as a name, and nothing behind it is touched. A file with
 // several hard links only loses the name given; its attributes and security stay as they are.
 namespace FileOps {
-bool WipeFileInternal(const std::wstring& path, DWORD attributes);
+bool WipeFileInternal(const std::wstring& path);
 bool DoRemoveDirectory(const std::wstring& path);
 bool WipeDirectoryInternal(const std::wstring& path);
 bool RemoveRecursive(const std::wstring& path);
@@ -39,4 +39,3 @@ Calls ReplaceCalls(const Calls& calls);
 std::wstring CreateUniqueDirectory(const std::wstring& parent, const wchar_t* prefix, SECURITY_ATTRIBUTES* attributes);
 // True when an entry of the pending rename list names the path or something inside it.
 bool HasPendingFileOperation(const std::wstring& path);
-DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const class OwnedSecurityAttributes& holder);

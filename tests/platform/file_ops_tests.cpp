@@ -278,11 +278,11 @@ TEST_F(FileOpsTest, LinksAreRemovedAsNamesAndNeverFollowed)
         {"directory removal of a link", root, [&] { FileOps::WipeDirectoryInternal(root); }},
         {"work directory removal of a link", root, [&] { FileOps::RemoveDirectoryTree(root, true); }},
         {"recursive removal below a link", way, [&] { FileOps::RemoveRecursive(way + L"\\inner"); }},
-        {"file removal below a link", way, [&] { FileOps::WipeFileInternal(way + L"\\file.txt", 0); }},
+        {"file removal below a link", way, [&] { FileOps::WipeFileInternal(way + L"\\file.txt"); }},
         {"file and parent below a link", way, [&] { FileOps::DeleteFileAndParent(way + L"\\inner\\keep.txt"); }},
         {"parent if empty below a link", way,
          [&] { FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(way + L"\\inner"); }},
-        {"file removal of a file link", file, [&] { FileOps::WipeFileInternal(file, 0); }},
+        {"file removal of a file link", file, [&] { FileOps::WipeFileInternal(file); }},
         {"recursive removal of a file link", file, [&] { FileOps::RemoveRecursive(file); }},
     };
     for (const Case& c : cases) {
@@ -314,7 +314,7 @@ TEST_F(FileOpsTest, NamesEndingInDotOrSpaceAreTakenAsWritten)
         EXPECT_TRUE(IsDirectory(directory) && !IsFile(directory));
         EXPECT_TRUE(FileOps::ContainsFiles(directory, false));
         EXPECT_EQ(FileOps::ListDirectory(directory, false, false).size(), 0u);
-        EXPECT_TRUE(FileOps::WipeFileInternal(file, FILE_ATTRIBUTE_READONLY));
+        EXPECT_TRUE(FileOps::WipeFileInternal(file));
         EXPECT_TRUE(FileOps::RemoveRecursive(directory));
         EXPECT_FALSE(Exists(file));
         EXPECT_FALSE(Exists(directory));
@@ -421,7 +421,7 @@ TEST_F(OwnershipSeamTest, DeniedFileEscalatesThroughOwnershipToRestart)
         g_seam.ownershipResult = c.ownershipResult;
         WriteTextFile(g_seam.lockedPath, FILE_ATTRIBUTE_READONLY);
 
-        EXPECT_TRUE(FileOps::WipeFileInternal(g_seam.lockedPath, FILE_ATTRIBUTE_READONLY));
+        EXPECT_TRUE(FileOps::WipeFileInternal(g_seam.lockedPath));
         EXPECT_EQ(g_seam.ownershipCalls, 1);
         EXPECT_EQ(g_seam.lastType, SE_FILE_OBJECT);
         EXPECT_EQ(g_seam.lastInformation, static_cast<SECURITY_INFORMATION>(0x80000005));
@@ -462,7 +462,7 @@ TEST_F(OwnershipSeamTest, HardLinkLosesOnlyItsName)
         ::CreateFileW(outside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
-    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard));
     EXPECT_EQ(g_seam.ownershipCalls, 0) << "security of a file with other names is never reset";
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
     EXPECT_EQ(Content(outside), "outside\n");
@@ -470,7 +470,7 @@ TEST_F(OwnershipSeamTest, HardLinkLosesOnlyItsName)
     EXPECT_FALSE(IsPending(outside));
 
     holder.reset();
-    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard));
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
     EXPECT_EQ(g_seam.ownershipCalls, 0);
     ::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
