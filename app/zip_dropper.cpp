@@ -110,6 +110,12 @@ int ZCALLBACK StreamError(voidpf, voidpf)
     return 0;
 }
 
+void CloseArchive(unzFile archive)
+{
+    ::unzClose(archive);
+}
+using UniqueArchive = UniqueResource<NvHandleTraits::NullIsInvalid<unzFile, CloseArchive>>;
+
 bool WriteZipDataToFile(unzFile archive, HANDLE file, std::vector<char>& buffer)
 {
     constexpr const wchar_t* kName = L"ZipDropper::WriteZipDataToFile";
@@ -178,11 +184,13 @@ bool Extract(ArchiveSource& source, const std::wstring& target)
     }
     zlib_filefunc_def functions{OpenStream, ReadStream,  WriteStream, TellStream,
                                 SeekStream, CloseStream, StreamError, &source};
-    const unzFile archive = ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions);
-    if (archive == nullptr) {
+    const UniqueArchive owner(
+        ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions));
+    if (!owner) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open zip resource", kName);
         return false;
     }
+    const unzFile archive = owner.get();
     std::vector<char> buffer(kCopyBufferSize);
     int status = ::unzGoToFirstFile(archive);
     while (status == UNZ_OK) {
@@ -204,7 +212,6 @@ bool Extract(ArchiveSource& source, const std::wstring& target)
         }
         status = ::unzGoToNextFile(archive);
     }
-    ::unzClose(archive);
     if (status == UNZ_END_OF_LIST_OF_FILE) {
         return true;
     }
