@@ -1,14 +1,14 @@
 #include "app/run_report.h"
 
-#include "app/option_parser.h"
 #include "app/tool_options.h"
 #include "app/version.h"
+#include "base/option_parser.h"
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "engine/removal_record.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 #include "platform/file_handles.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 
 #include <nlohmann/json.hpp>
 

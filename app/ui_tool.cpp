@@ -1,9 +1,9 @@
 #include "app/ui_tool.h"
 
-#include "app/option_parser.h"
 #include "app/run_report.h"
 #include "app/tool_options.h"
 #include "app/zip_dropper.h"
+#include "base/option_parser.h"
 #include "engine/removal_record.h"
 #include "engine/ui_tool_lib.h"
 #include "logging/nv_qor_log.h"

@@ -1,9 +1,9 @@
 #include "app/zip_dropper.h"
 
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 #include "resources/resource.h"
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "engine/lua_uninstall_script.h"
 
-#include "engine/status.h"
+#include "base/text_conversion.h"
 #include "logging/nv_qor_log.h"
-#include "platform/text_conversion.h"
+#include "modules/status.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
 #include "engine/ui_tool_lib.h"
 
+#include "base/unique_resource.h"
 #include "engine/product.h"
 #include "engine/removal_record.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 #include "platform/paths.h"
-#include "platform/unique_resource.h"
 
 #include <algorithm>
 #include <cwchar>

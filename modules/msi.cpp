@@ -1,11 +1,11 @@
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
 #include "modules/msi_cleanup.h"
 #include "modules/msi_log.h"
 #include "modules/msi_service.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "modules/msi_registry_index.h"
 
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
-#include "platform/unique_resource.h"
 
 #include <algorithm>
 
@@ -9,10 +9,7 @@ namespace MsiRegistryIndex {
 
 namespace {
 
-constexpr DWORD kKeyNameBuffer = 256;     // the longest key name and its NUL
-constexpr DWORD kValueNameBuffer = 32768; // the longest value name and its NUL
 constexpr size_t kPackedLength = 32;
-constexpr DWORD kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
 
 int HexValue(wchar_t c)
 {
@@ -38,71 +35,12 @@ bool IsMissing(LSTATUS status)
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
 }
 
-// Lists through an open handle with one buffer for all keys: the scan of a components key makes one listing per
-// component, and a fresh 64 KB name buffer for each would cost more than the listing itself.
-LSTATUS ListValues(HKEY key, std::vector<wchar_t>& buffer, std::vector<std::wstring>& names)
-{
-    names.clear();
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LSTATUS status = ::RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status != ERROR_SUCCESS) {
-            names.clear();
-            return status;
-        }
-        names.emplace_back(buffer.data(), length);
-    }
-}
-
 void LogListFailure(const wchar_t* caller, const std::wstring& path, long error)
 {
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to list '%s': %ld", caller, path.c_str(), error);
 }
 
 } // namespace
-
-bool KeyWatch::Arm(HKEY root, const std::wstring& path, DWORD flags)
-{
-    Disarm();
-    UniqueKey key;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY | flags, key.put()) != ERROR_SUCCESS) {
-        return false;
-    }
-    UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (event.get() == nullptr ||
-        ::RegNotifyChangeKeyValue(key.get(), TRUE, kWatchFilter, event.get(), TRUE) != ERROR_SUCCESS) {
-        return false;
-    }
-    m_key = std::move(key);
-    m_event = std::move(event);
-    return true;
-}
-
-bool KeyWatch::Changed() const
-{
-    return !IsArmed() || ::WaitForSingleObject(m_event.get(), 0) != WAIT_TIMEOUT;
-}
-
-void KeyWatch::Rearm()
-{
-    // A notification that has not fired is still armed.
-    if (!Changed()) {
-        return;
-    }
-    ::ResetEvent(m_event.get());
-    if (::RegNotifyChangeKeyValue(m_key.get(), TRUE, kWatchFilter, m_event.get(), TRUE) != ERROR_SUCCESS) {
-        Disarm();
-    }
-}
-
-void KeyWatch::Disarm()
-{
-    m_key.reset();
-    m_event.reset();
-}
 
 bool ParsePackedCode(const std::wstring& text, PackedCode& code)
 {
@@ -298,7 +236,9 @@ LSTATUS ComponentIndex::ReadComponents(HKEY key, const std::wstring& componentsK
     }
     const PreviousEntries previous(m_snapshot);
     std::vector<wchar_t> keyName(kKeyNameBuffer);
-    std::vector<wchar_t> valueName(kValueNameBuffer);
+    // One value name buffer for every component: a fresh 64 KB buffer per listing would cost more than the
+    // listing itself.
+    std::wstring valueName(kValueNameBuffer, L'\0');
     std::vector<std::wstring> valueNames;
     for (DWORD index = 0;; ++index) {
         DWORD length = kKeyNameBuffer;
@@ -320,7 +260,7 @@ LSTATUS ComponentIndex::ReadComponents(HKEY key, const std::wstring& componentsK
         UniqueKey component;
         LSTATUS listing = ::RegOpenKeyExW(key, name.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, component.put());
         if (listing == ERROR_SUCCESS) {
-            listing = ListValues(component.get(), valueName, valueNames);
+            listing = ListNamesOf(component.get(), true, valueName, valueNames);
         }
         if (IsMissing(listing)) {
             continue; // deleted while the key was read

@@ -1,8 +1,8 @@
 #include "modules/msi_service.h"
 
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
 #include "platform/service.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 

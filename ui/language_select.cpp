@@ -1,6 +1,6 @@
 #include "ui/language_select.h"
 
-#include "app/option_parser.h"
+#include "base/option_parser.h"
 #include "logging/nv_qor_log.h"
 #include "ui/settings.h"
 

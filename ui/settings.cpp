@@ -1,6 +1,6 @@
 #include "ui/settings.h"
 
-#include "platform/text_conversion.h"
+#include "base/text_conversion.h"
 
 #include "logging/nv_qor_log.h"
 

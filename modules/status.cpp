@@ -1,4 +1,4 @@
-#include "engine/status.h"
+#include "modules/status.h"
 
 #include "logging/nv_qor_log.h"
 
