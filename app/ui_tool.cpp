@@ -68,12 +68,12 @@ void RemoveStaleWorkDirectories(const std::wstring& parent)
                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (!folder || !NvProgramTrust::IsOwnedByTrustedAccount(folder.get())) {
-            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Leaving '%s': it is not the tool's own",
-                       L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Leaving '%s': it is not the tool's own", NV_LOG_FUNCTION,
+                       path.c_str());
             continue;
         }
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing the work directory of an earlier run: '%s'",
-                   L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing the work directory of an earlier run: '%s'", NV_LOG_FUNCTION,
+                   path.c_str());
         FileOps::RemoveDirectoryTree(path, true);
     }
 }

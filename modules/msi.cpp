@@ -32,7 +32,7 @@ constexpr size_t kProductCodeBuffer = 39;
 // state.
 int WINAPI MsiMessageCallback(void* /*context*/, UINT messageType, const wchar_t* message)
 {
-    constexpr wchar_t kCaller[] = L"`anonymous-namespace'::MsiMessageCallback";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const UINT kind = messageType & 0xFF000000;
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: %x", kCaller, kind);
     const wchar_t* text = message != nullptr ? message : L"";

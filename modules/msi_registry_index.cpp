@@ -194,7 +194,7 @@ void ComponentIndex::Drop()
 
 bool ComponentIndex::Read(const std::wstring& componentsKey, const wchar_t* cause)
 {
-    constexpr wchar_t kCaller[] = L"MsiRegistryIndex::ComponentIndex::Read";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const ULONGLONG started = ::GetTickCount64();
     const bool refresh = m_loaded;
     // Armed first, so that a change made while the key is read is seen at the next use. Without a watch (the

@@ -389,7 +389,7 @@ bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags)
 
 bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& name, DWORD flags)
 {
-    constexpr wchar_t kCaller[] = L"RegOps::RemoveByForce";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const std::wstring branch = parent + L"\\" + name;
     NvRegistryKeys::Key parentKey;
     std::wstring link;

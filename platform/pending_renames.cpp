@@ -24,15 +24,15 @@ struct PendingPair {
 bool ReadValue(std::wstring& text, bool logged)
 {
     if (logged) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Get value '%s' from '%s'", L"`anonymous-namespace'::ReadValue",
-                   kPendingValueName, kSessionManagerKey);
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Get value '%s' from '%s'", NV_LOG_FUNCTION, kPendingValueName,
+                   kSessionManagerKey);
     }
     UniqueKey key;
     if (const LSTATUS opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, key.put());
         opened != ERROR_SUCCESS) {
         if (logged) {
-            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to open key '%s'. Error: %lu",
-                       L"`anonymous-namespace'::ReadValue", kSessionManagerKey, static_cast<DWORD>(opened));
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to open key '%s'. Error: %lu", NV_LOG_FUNCTION,
+                       kSessionManagerKey, static_cast<DWORD>(opened));
         }
         return false;
     }
@@ -46,8 +46,8 @@ bool ReadValue(std::wstring& text, bool logged)
     }
     if (status != ERROR_SUCCESS) {
         if (logged) {
-            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get value '%s'. Error: %lu",
-                       L"`anonymous-namespace'::ReadValue", kPendingValueName, static_cast<DWORD>(status));
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to get value '%s'. Error: %lu", NV_LOG_FUNCTION,
+                       kPendingValueName, static_cast<DWORD>(status));
         }
         return false;
     }
@@ -59,21 +59,21 @@ bool ReadValue(std::wstring& text, bool logged)
 // Writes the characters exactly as given, as a REG_MULTI_SZ value.
 bool WriteValue(const std::wstring& text)
 {
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Set value '%s' on '%s'", L"`anonymous-namespace'::WriteValue",
-               kPendingValueName, kSessionManagerKey);
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Set value '%s' on '%s'", NV_LOG_FUNCTION, kPendingValueName,
+               kSessionManagerKey);
     UniqueKey key;
     if (const LSTATUS opened = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_WRITE, key.put());
         opened != ERROR_SUCCESS) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to open key '%s'. Error: %lu",
-                   L"`anonymous-namespace'::WriteValue", kSessionManagerKey, static_cast<DWORD>(opened));
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to open key '%s'. Error: %lu", NV_LOG_FUNCTION, kSessionManagerKey,
+                   static_cast<DWORD>(opened));
         return false;
     }
     const DWORD byteCount = static_cast<DWORD>(text.size() * sizeof(wchar_t));
     if (const LSTATUS written = ::RegSetValueExW(key.get(), kPendingValueName, 0, REG_MULTI_SZ,
                                                  reinterpret_cast<const BYTE*>(text.data()), byteCount);
         written != ERROR_SUCCESS) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to set value '%s'. Error: %lu",
-                   L"`anonymous-namespace'::WriteValue", kPendingValueName, static_cast<DWORD>(written));
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to set value '%s'. Error: %lu", NV_LOG_FUNCTION, kPendingValueName,
+                   static_cast<DWORD>(written));
         return false;
     }
     return true;
@@ -98,8 +98,8 @@ bool GetAllPendingPairs(std::vector<PendingPair>& pairs)
 {
     std::wstring text;
     if (!ReadValue(text, true)) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Error reading '%s'. Error %lu",
-                   L"`anonymous-namespace'::GetAllPendingPairs", kPendingValueName, ::GetLastError());
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Error reading '%s'. Error %lu", NV_LOG_FUNCTION, kPendingValueName,
+                   ::GetLastError());
         return false;
     }
     std::vector<std::wstring> pieces = SplitPieces(text);
@@ -165,16 +165,16 @@ std::optional<size_t> RemoveConcerning(const std::wstring& path)
     if (path.empty() || !GetAllPendingPairs(pairs)) {
         return std::nullopt;
     }
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Got %lu values in PendingOperation. Prefix: '%s'",
-               L"PendingRenames::RemoveConcerning", static_cast<unsigned long>(pairs.size()), path.c_str());
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Got %lu values in PendingOperation. Prefix: '%s'", NV_LOG_FUNCTION,
+               static_cast<unsigned long>(pairs.size()), path.c_str());
     const std::wstring recordedPath = RecordedPath(path, false);
     std::vector<PendingPair> kept;
     for (PendingPair& pair : pairs) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Path in PendingOperation '%s'->'%s'", L"PendingRenames::RemoveConcerning",
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Path in PendingOperation '%s'->'%s'", NV_LOG_FUNCTION,
                    pair.source.c_str(), pair.target.c_str());
         if (PairConcerns(pair, recordedPath)) {
-            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing path from PendingOperation '%s'->'%s'",
-                       L"PendingRenames::RemoveConcerning", pair.source.c_str(), pair.target.c_str());
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing path from PendingOperation '%s'->'%s'", NV_LOG_FUNCTION,
+                       pair.source.c_str(), pair.target.c_str());
         } else {
             kept.push_back(std::move(pair));
         }

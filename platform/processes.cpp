@@ -72,16 +72,16 @@ constexpr DWORD kAllowedCreationFlags = DETACHED_PROCESS | CREATE_NEW_CONSOLE | 
 UniqueHandle LaunchProgram(const Launch& launch)
 {
     if (const DWORD refused = launch.flags & ~kAllowedCreationFlags; refused != 0) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': creation flags 0x%lx are not allowed",
-                   L"`anonymous-namespace'::LaunchProgram", launch.path.c_str(), refused);
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': creation flags 0x%lx are not allowed", NV_LOG_FUNCTION,
+                   launch.path.c_str(), refused);
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return UniqueHandle();
     }
     NvProgramTrust::TrustedProgram program;
     std::wstring refusal;
     if (!program.Open(launch.path, refusal)) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': %s", L"`anonymous-namespace'::LaunchProgram",
-                   launch.path.c_str(), refusal.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Not starting '%s': %s", NV_LOG_FUNCTION, launch.path.c_str(),
+                   refusal.c_str());
         ::SetLastError(ERROR_ACCESS_DENIED);
         return UniqueHandle();
     }
