@@ -26,6 +26,7 @@ enum ListDirMode : uint32_t {
     ListDirDirectories = 2,
 };
 
+// The file operations only report what they left to the restart; the run's status is raised here.
 FileOps::Result RaiseRestartFlag(FileOps::Result result)
 {
     if (result.scheduled) {
