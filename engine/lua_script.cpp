@@ -241,7 +241,7 @@ bool LuaScript::InitializeLuaState()
 {
     m_state.reset(luaL_newstate());
     if (!m_state) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", L"LuaScript::InitializeLuaState");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", NV_LOG_FUNCTION);
         return false;
     }
     lua_State* state = m_state.get();
@@ -254,7 +254,7 @@ bool LuaScript::InitializeLuaState()
     lua_pushcfunction(state, PrepareState);
     lua_pushlightuserdata(state, &setup);
     if (lua_pcall(state, 1, 0, 0) != LUA_OK) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", L"LuaScript::InitializeLuaState");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", NV_LOG_FUNCTION);
         m_state.reset();
         return false;
     }
@@ -264,7 +264,7 @@ bool LuaScript::InitializeLuaState()
 bool LuaScript::Initialize()
 {
     if (!InitializeLuaState()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Lua state is not valid", L"LuaScript::Initialize");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Lua state is not valid", NV_LOG_FUNCTION);
         return false;
     }
     lua_State* state = m_state.get();
@@ -280,8 +280,8 @@ bool LuaScript::Initialize()
         return true;
     }
     const std::string error = ClipForLog(GetTopString());
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%s' failed with %d. Error: %hs", L"LuaScript::Initialize",
-               m_scriptPath.c_str(), status, error.c_str());
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%s' failed with %d. Error: %hs", NV_LOG_FUNCTION, m_scriptPath.c_str(),
+               status, error.c_str());
     DumpLuaStack(state);
     return false;
 }

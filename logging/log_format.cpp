@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 namespace NvQorLogging {
@@ -124,8 +126,6 @@ std::string WideToUtf8(std::wstring_view text)
 // the name is the last blank-separated word before the parameter list, outside template arguments.
 std::wstring FunctionName(const char* prettyFunction)
 {
-    // Log arguments may read the last error after this runs.
-    const DWORD lastError = ::GetLastError();
     const std::string_view text(prettyFunction);
     constexpr std::string_view kOperatorCall = "operator()";
     size_t nameStart = 0;
@@ -169,8 +169,25 @@ std::wstring FunctionName(const char* prettyFunction)
             result += static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
         }
     }
-    ::SetLastError(lastError);
     return result;
+}
+
+const wchar_t* FunctionNameOf(const char* prettyFunction)
+{
+    const DWORD lastError = ::GetLastError();
+    static std::mutex lock;
+    static std::map<const char*, std::wstring> names; // keyed by the address of the function's own text
+    const wchar_t* name = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        auto found = names.find(prettyFunction);
+        if (found == names.end()) {
+            found = names.emplace(prettyFunction, FunctionName(prettyFunction)).first;
+        }
+        name = found->second.c_str();
+    }
+    ::SetLastError(lastError);
+    return name;
 }
 
 } // namespace NvQorLogging

@@ -234,8 +234,7 @@ bool CleanupUpgradeCode(const std::wstring& upgradeCode)
 {
     const std::wstring packed = PackGuid(upgradeCode);
     if (packed.empty()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid upgrade code : %s", L"MsiCleanup::CleanupUpgradeCode",
-                   upgradeCode.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid upgrade code : %s", NV_LOG_FUNCTION, upgradeCode.c_str());
         return false;
     }
     return CleanupTransformedUpgradeCode(packed);

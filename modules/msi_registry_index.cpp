@@ -360,8 +360,8 @@ std::vector<ProductIndex::Product>* ProductIndex::Products(const std::wstring& p
         product.packed = std::move(name);
     }
     m_loaded = true;
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Read '%s' (%s): %lu products", L"MsiRegistryIndex::ProductIndex::Products",
-               productsKey.c_str(), cause, static_cast<unsigned long>(m_products.size()));
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Read '%s' (%s): %lu products", NV_LOG_FUNCTION, productsKey.c_str(), cause,
+               static_cast<unsigned long>(m_products.size()));
     return &m_products;
 }
 
@@ -391,9 +391,8 @@ bool ProductIndex::ReadProperties(const std::wstring& productsKey, Product& prod
             code == RegistryError::WrongType) {
             return true;
         }
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to read '%s:%s': %d",
-                   L"MsiRegistryIndex::ProductIndex::ReadProperties", properties.c_str(), valueName,
-                   static_cast<int>(code));
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to read '%s:%s': %d", NV_LOG_FUNCTION, properties.c_str(),
+                   valueName, static_cast<int>(code));
         return false;
     };
     product.propertiesRead = read(L"DisplayName", product.displayName) && read(L"Publisher", product.publisher);

@@ -29,6 +29,11 @@ const wchar_t* NameOfFreeFunction()
     return NV_LOG_FUNCTION;
 }
 
+const wchar_t* NameAskedFirstWithAnError()
+{
+    return NV_LOG_FUNCTION;
+}
+
 struct Named {
     std::vector<std::wstring> Names() const
     {
@@ -54,6 +59,9 @@ TEST(FunctionName, IsTheQualifiedNameWithoutTypesOrParameters)
     EXPECT_STREQ(NameOfFreeFunction(), L"`anonymous-namespace'::NameOfFreeFunction");
     EXPECT_EQ(Named().Names(), (std::vector<std::wstring>(2, L"`anonymous-namespace'::Named::Names")))
         << "a lambda logs under the function it is in";
+    ::SetLastError(ERROR_INVALID_DATA);
+    EXPECT_STREQ(NameAskedFirstWithAnError(), L"`anonymous-namespace'::NameAskedFirstWithAnError");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << "the last error stays for the log call";
 }
 
 TEST(FormatText, FollowsWindowsConventionsAndAcceptsSizeModifierZ)
