@@ -1,8 +1,8 @@
-#include "app/option_parser.h"
 #include "app/run_report.h"
 #include "app/tool_options.h"
 #include "app/ui_tool.h"
 #include "app/version.h"
+#include "base/option_parser.h"
 #include "logging/nv_qor_log.h"
 
 #include <windows.h>

@@ -1,14 +1,14 @@
 #include "app/run_report.h"
 
-#include "app/option_parser.h"
 #include "app/tool_options.h"
 #include "app/version.h"
+#include "base/option_parser.h"
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "engine/removal_record.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 #include "platform/file_handles.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 
 #include <nlohmann/json.hpp>
 
@@ -224,20 +224,20 @@ void RunReport::WriteIfRequested(int toolCode, int exitCode) const
     }
     bool oldFileStays = false;
     if (error == ERROR_SUCCESS && ReplaceFileContent(path, document, error, oldFileStays)) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Report written to '%s'", L"RunReport::WriteIfRequested", path.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Report written to '%s'", NV_LOG_FUNCTION, path.c_str());
         return;
     }
     const std::wstring reason = FormatError(error);
     if (oldFileStays) {
         // A collector would read it as this run's report.
         NV_QOR_LOG(NvQorLogging::Warning, L"%s: The file at '%s' is not this run's report and cannot be replaced: %s",
-                   L"RunReport::WriteIfRequested", path.c_str(), reason.c_str());
+                   NV_LOG_FUNCTION, path.c_str(), reason.c_str());
         PrintToConsole(L"Warning: the file at '%s' is not this run's report and cannot be replaced: %s", path.c_str(),
                        reason.c_str());
         return;
     }
-    NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not write the report to '%s': %s", L"RunReport::WriteIfRequested",
-               path.c_str(), reason.c_str());
+    NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not write the report to '%s': %s", NV_LOG_FUNCTION, path.c_str(),
+               reason.c_str());
     PrintToConsole(L"Warning: could not write the report to '%s': %s", path.c_str(), reason.c_str());
 }
 

@@ -1,6 +1,6 @@
 #include "app/tool_options.h"
 
-#include "app/option_parser.h"
+#include "base/option_parser.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #include "app/ui_tool.h"
 
-#include "app/option_parser.h"
 #include "app/run_report.h"
 #include "app/tool_options.h"
 #include "app/zip_dropper.h"
+#include "base/option_parser.h"
 #include "engine/removal_record.h"
 #include "engine/ui_tool_lib.h"
 #include "logging/nv_qor_log.h"
@@ -68,12 +68,12 @@ void RemoveStaleWorkDirectories(const std::wstring& parent)
                                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                               nullptr));
         if (!folder || !NvProgramTrust::IsOwnedByTrustedAccount(folder.get())) {
-            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Leaving '%s': it is not the tool's own",
-                       L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+            NV_QOR_LOG(NvQorLogging::Warning, L"%s: Leaving '%s': it is not the tool's own", NV_LOG_FUNCTION,
+                       path.c_str());
             continue;
         }
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing the work directory of an earlier run: '%s'",
-                   L"`anonymous-namespace'::RemoveStaleWorkDirectories", path.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing the work directory of an earlier run: '%s'", NV_LOG_FUNCTION,
+                   path.c_str());
         FileOps::RemoveDirectoryTree(path, true);
     }
 }
@@ -89,7 +89,7 @@ int UiTool::PrintDetection(const ProductList& products)
                        product->GetDisplayName().c_str());
         found = found || (detected && IsRemovableProduct(product->GetId()));
     }
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Detection only: %s", L"UiTool::PrintDetection",
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Detection only: %s", NV_LOG_FUNCTION,
                found ? L"products found" : L"no products found");
     return found ? ExitProductsFound : ExitDone;
 }
@@ -104,8 +104,8 @@ bool UiTool::AllProductsKnown(const std::vector<std::wstring>& listed, const Pro
     }
     for (const std::wstring& id : listed) {
         if (!IsListed(ids, id)) {
-            NV_QOR_LOG(NvQorLogging::Error, L"%s: Unknown product: %s. Products: %s", L"UiTool::AllProductsKnown",
-                       id.c_str(), known.c_str());
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Unknown product: %s. Products: %s", NV_LOG_FUNCTION, id.c_str(),
+                       known.c_str());
             PrintToConsole(L"Unknown product: %s. Products: %s", id.c_str(), known.c_str());
             return false;
         }
@@ -137,9 +137,9 @@ bool UiTool::ParseCommandLine(const wchar_t* commandLine)
     } else {
         error = parser.GetErrorText();
     }
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Command-line: '%s'", L"UiTool::ParseCommandLine",
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Command-line: '%s'", NV_LOG_FUNCTION,
                commandLine != nullptr ? commandLine : L"");
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Parse error: %s", L"UiTool::ParseCommandLine", error.c_str());
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Parse error: %s", NV_LOG_FUNCTION, error.c_str());
     PrintToConsole(L"Parse error: %s", error.c_str());
     return false;
 }
@@ -212,7 +212,7 @@ void UiTool::CleanUp()
 {
     RemoveMSIServiceRegistration();
     if (m_removeWorkDirectory && IsDirectory(m_workDirectory)) {
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing '%s'", L"UiTool::CleanUp", m_workDirectory.c_str());
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing '%s'", NV_LOG_FUNCTION, m_workDirectory.c_str());
         FileOps::RemoveDirectoryTree(m_workDirectory, true);
     }
 }
@@ -276,7 +276,7 @@ bool UiTool::CheckDebugCommands(int& exitCode)
     if (!NvOptionParser::Instance().IsSpecified(L"testui")) {
         return true;
     }
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Showing TestUI", L"UiTool::CheckDebugCommands");
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Showing TestUI", NV_LOG_FUNCTION);
     ShowTestUi();
     exitCode = ExitDone;
     return false;
@@ -302,7 +302,7 @@ bool UiTool::CreateWorkDir(int& exitCode)
     NvOptionParser& parser = NvOptionParser::Instance();
     if (parser.IsSpecified(L"scripts")) {
         m_workDirectory = parser.GetValue(L"scripts");
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Using scripts directory from command-line: %s", L"UiTool::CreateWorkDir",
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Using scripts directory from command-line: %s", NV_LOG_FUNCTION,
                    m_workDirectory.c_str());
         return true;
     }
@@ -319,14 +319,14 @@ bool UiTool::CreateWorkDir(int& exitCode)
         m_workDirectory = CreateUniqueDirectory(parent, kWorkDirectoryPrefix, security.Get());
         error = ::GetLastError();
     }
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Working directory: %s", L"UiTool::CreateWorkDir", m_workDirectory.c_str());
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Working directory: %s", NV_LOG_FUNCTION, m_workDirectory.c_str());
     if (m_workDirectory.empty()) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create a working directory in '%s', last error = %lu",
-                   L"UiTool::CreateWorkDir", parent.c_str(), error);
+                   NV_LOG_FUNCTION, parent.c_str(), error);
     } else if (ZipDropper::ExtractFilesFromResource(m_workDirectory)) {
         return true;
     } else {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to extract scripts from resources", L"UiTool::CreateWorkDir");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to extract scripts from resources", NV_LOG_FUNCTION);
     }
     m_gui->ShowMessage(IGuiManager::ErrorGeneric);
     exitCode = ExitError;
@@ -335,7 +335,7 @@ bool UiTool::CreateWorkDir(int& exitCode)
 
 void UiTool::Reboot()
 {
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Restart requested", L"UiTool::Reboot");
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Restart requested", NV_LOG_FUNCTION);
     m_rebootRequested = true;
 }
 

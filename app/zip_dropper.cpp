@@ -1,9 +1,9 @@
 #include "app/zip_dropper.h"
 
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 #include "resources/resource.h"
 
 #include <windows.h>
@@ -110,22 +110,27 @@ int ZCALLBACK StreamError(voidpf, voidpf)
     return 0;
 }
 
+void CloseArchive(unzFile archive)
+{
+    ::unzClose(archive);
+}
+using UniqueArchive = UniqueResource<NvHandleTraits::NullIsInvalid<unzFile, CloseArchive>>;
+
 bool WriteZipDataToFile(unzFile archive, HANDLE file, std::vector<char>& buffer)
 {
-    constexpr const wchar_t* kName = L"ZipDropper::WriteZipDataToFile";
     int n;
     do {
         n = ::unzReadCurrentFile(archive, buffer.data(), static_cast<unsigned>(buffer.size()));
         if (n < 0) {
-            NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to read from zip: %d", kName, n);
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to read from zip: %d", NV_LOG_FUNCTION, n);
             return false;
         }
         if (n > 0) {
             DWORD written = 0;
             if (!::WriteFile(file, buffer.data(), static_cast<DWORD>(n), &written, nullptr) ||
                 written != static_cast<DWORD>(n)) {
-                NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to write to file (write: %d, written: %lu) err:%lu", kName,
-                           n, written, ::GetLastError());
+                NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to write to file (write: %d, written: %lu) err:%lu",
+                           NV_LOG_FUNCTION, n, written, ::GetLastError());
                 return false;
             }
         }
@@ -135,7 +140,6 @@ bool WriteZipDataToFile(unzFile archive, HANDLE file, std::vector<char>& buffer)
 
 int ExtractZipFile(unzFile archive, const std::wstring& target, const char* entryName, std::vector<char>& buffer)
 {
-    constexpr const wchar_t* kName = L"ZipDropper::ExtractZipFile";
     if (entryName == nullptr || std::strstr(entryName, "..") != nullptr) {
         return UNZ_BADZIPFILE;
     }
@@ -150,14 +154,14 @@ int ExtractZipFile(unzFile archive, const std::wstring& target, const char* entr
     std::wstring directory;
     std::wstring fileName;
     if (!SplitPath(fullPath, directory, fileName) || !CreateDirectoryChain(directory, nullptr)) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create base path for '%s'", kName, fullPath.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create base path for '%s'", NV_LOG_FUNCTION, fullPath.c_str());
         return UNZ_INTERNALERROR;
     }
     UniqueFile file(::CreateFileW(fullPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open file '%s' for writing: %lu", kName, fullPath.c_str(),
-                   ::GetLastError());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open file '%s' for writing: %lu", NV_LOG_FUNCTION,
+                   fullPath.c_str(), ::GetLastError());
         return UNZ_INTERNALERROR;
     }
     const int status = ::unzOpenCurrentFile(archive);
@@ -169,20 +173,22 @@ int ExtractZipFile(unzFile archive, const std::wstring& target, const char* entr
     return copied ? UNZ_OK : UNZ_INTERNALERROR;
 }
 
-bool Extract(ArchiveSource& source, const std::wstring& target)
+// Log lines name `caller`, the public function that asked for the extraction.
+bool Extract(ArchiveSource& source, const std::wstring& target, const wchar_t* caller)
 {
-    constexpr const wchar_t* kName = L"ZipDropper::ExtractFilesFromResource";
     if (target.empty() || !IsDirectory(target)) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Target path '%s' is not valid directory", kName, target.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Target path '%s' is not valid directory", caller, target.c_str());
         return false;
     }
     zlib_filefunc_def functions{OpenStream, ReadStream,  WriteStream, TellStream,
                                 SeekStream, CloseStream, StreamError, &source};
-    const unzFile archive = ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions);
-    if (archive == nullptr) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open zip resource", kName);
+    const UniqueArchive owner(
+        ::unzOpen2(reinterpret_cast<const char*>(MAKEINTRESOURCEW(IDR_SCRIPT_BUNDLE)), &functions));
+    if (!owner) {
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to open zip resource", caller);
         return false;
     }
+    const unzFile archive = owner.get();
     std::vector<char> buffer(kCopyBufferSize);
     int status = ::unzGoToFirstFile(archive);
     while (status == UNZ_OK) {
@@ -197,18 +203,17 @@ bool Extract(ArchiveSource& source, const std::wstring& target)
         if (status != UNZ_OK) {
             break;
         }
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: '%S'", kName, name.data());
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: '%S'", caller, name.data());
         status = ExtractZipFile(archive, target, name.data(), buffer);
         if (status != UNZ_OK) {
             break;
         }
         status = ::unzGoToNextFile(archive);
     }
-    ::unzClose(archive);
     if (status == UNZ_END_OF_LIST_OF_FILE) {
         return true;
     }
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Unzipping failed: %d", kName, status);
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Unzipping failed: %d", caller, status);
     return false;
 }
 
@@ -217,11 +222,11 @@ bool Extract(ArchiveSource& source, const std::wstring& target)
 bool ZipDropper::ExtractFilesFromResource(const std::wstring& targetDirectory)
 {
     ArchiveSource source;
-    return Extract(source, targetDirectory);
+    return Extract(source, targetDirectory, NV_LOG_FUNCTION);
 }
 
 bool ZipDropper::ExtractFilesFromMemory(const void* data, uint64_t size, const std::wstring& targetDirectory)
 {
     ArchiveSource source{data, size, false};
-    return Extract(source, targetDirectory);
+    return Extract(source, targetDirectory, NV_LOG_FUNCTION);
 }

@@ -1,10 +1,10 @@
 #include "engine/lua_script.h"
 
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
+#include "platform/file_contents.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -48,38 +48,6 @@ int RefuseSetHook(lua_State* state)
     return luaL_error(state, "debug.sethook is not available to scripts");
 }
 
-// The whole file, through the wide file API. False with the reason in `error`.
-bool ReadScriptFile(const std::wstring& path, std::string& text, DWORD& error)
-{
-    const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size{};
-    if (!file || !::GetFileSizeEx(file.get(), &size)) {
-        error = ::GetLastError();
-        return false;
-    }
-    // A script larger than a state may hold could never load.
-    if (static_cast<unsigned long long>(size.QuadPart) > LuaScript::kMemoryLimit) {
-        error = ERROR_FILE_TOO_LARGE;
-        return false;
-    }
-    text.resize(static_cast<size_t>(size.QuadPart));
-    size_t done = 0;
-    while (done < text.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), text.data() + done, static_cast<DWORD>(text.size() - done), &read, nullptr)) {
-            error = ::GetLastError();
-            return false;
-        }
-        if (read == 0) {
-            break; // the file shrank while it was read
-        }
-        done += read;
-    }
-    text.resize(done);
-    return true;
-}
-
 // Loads file text as luaL_loadfilex would: a UTF-8 byte order mark and a first line starting with '#' are
 // skipped (the line's end stays, so line numbers do not move), and only source text is accepted, because the
 // interpreter does not verify precompiled chunks and a damaged one can crash it.
@@ -102,7 +70,7 @@ int LoadScriptFile(lua_State* state, const std::wstring& path, const std::string
 {
     std::string text;
     DWORD error = ERROR_SUCCESS;
-    if (!ReadScriptFile(path, text, error)) {
+    if (!ReadFileContents(path, LuaScript::kMemoryLimit, text, &error, FileOrigin::ToolScript)) {
         lua_pushfstring(state, "cannot read %s: error %d", chunkName.c_str() + 1, static_cast<int>(error));
         return LUA_ERRFILE;
     }
@@ -273,7 +241,7 @@ bool LuaScript::InitializeLuaState()
 {
     m_state.reset(luaL_newstate());
     if (!m_state) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", L"LuaScript::InitializeLuaState");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", NV_LOG_FUNCTION);
         return false;
     }
     lua_State* state = m_state.get();
@@ -286,7 +254,7 @@ bool LuaScript::InitializeLuaState()
     lua_pushcfunction(state, PrepareState);
     lua_pushlightuserdata(state, &setup);
     if (lua_pcall(state, 1, 0, 0) != LUA_OK) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", L"LuaScript::InitializeLuaState");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to initialize lua", NV_LOG_FUNCTION);
         m_state.reset();
         return false;
     }
@@ -296,7 +264,7 @@ bool LuaScript::InitializeLuaState()
 bool LuaScript::Initialize()
 {
     if (!InitializeLuaState()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Lua state is not valid", L"LuaScript::Initialize");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Lua state is not valid", NV_LOG_FUNCTION);
         return false;
     }
     lua_State* state = m_state.get();
@@ -312,8 +280,8 @@ bool LuaScript::Initialize()
         return true;
     }
     const std::string error = ClipForLog(GetTopString());
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%s' failed with %d. Error: %hs", L"LuaScript::Initialize",
-               m_scriptPath.c_str(), status, error.c_str());
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Load '%s' failed with %d. Error: %hs", NV_LOG_FUNCTION, m_scriptPath.c_str(),
+               status, error.c_str());
     DumpLuaStack(state);
     return false;
 }

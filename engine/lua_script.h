@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/script_clock.h"
+#include "modules/script_clock.h"
 
 #include <lua.hpp>
 

@@ -1,8 +1,8 @@
 #include "engine/lua_uninstall_script.h"
 
-#include "engine/status.h"
+#include "base/text_conversion.h"
 #include "logging/nv_qor_log.h"
-#include "platform/text_conversion.h"
+#include "modules/status.h"
 
 #include <cstring>
 
@@ -26,7 +26,7 @@ bool LuaUninstallScript::IsValidScript()
         return true;
     }
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: '%s' is not a valid uninstall script, treating it as library",
-               L"LuaUninstallScript::IsValidScript", ScriptPath().c_str());
+               NV_LOG_FUNCTION, ScriptPath().c_str());
     return false;
 }
 
@@ -62,8 +62,7 @@ bool LuaUninstallScript::CallLuaFunction(const char* name)
     int status = PushGlobal(name);
     if (status == LUA_OK && lua_type(state, -1) != LUA_TFUNCTION) {
         lua_pop(state, 1);
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Could not find lua function '%S'", L"LuaUninstallScript::CallLuaFunction",
-                   name);
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Could not find lua function '%S'", NV_LOG_FUNCTION, name);
         return false;
     }
     if (status == LUA_OK) {
@@ -73,7 +72,7 @@ bool LuaUninstallScript::CallLuaFunction(const char* name)
         return true;
     }
     Status::Instance().SetFailed();
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Error %d calling '%S'", L"LuaUninstallScript::CallLuaFunction", status, name);
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Error %d calling '%S'", NV_LOG_FUNCTION, status, name);
     DumpLuaStack(state);
     // Nothing reads the error value after the dump; left there it would pile up with every failed call.
     lua_pop(state, 1);

@@ -31,11 +31,11 @@ bool Product::Remove()
     // Scripts reset ownership and access lists of files and keys that deny the administrator.
     NvPrivilege takeOwnership(L"SeTakeOwnershipPrivilege");
     if (!takeOwnership.IsEnabled()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to get TakeOnwerShip privilege", L"Product::Remove");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to get TakeOnwerShip privilege", NV_LOG_FUNCTION);
     }
     NvPrivilege restore(L"SeRestorePrivilege");
     if (!restore.IsEnabled()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to get Restore privilege", L"Product::Remove");
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to get Restore privilege", NV_LOG_FUNCTION);
     }
     return m_script->CleanupProduct();
 }

@@ -1,7 +1,7 @@
 #include "engine/removal_record.h"
 
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 
 #include <windows.h>
 

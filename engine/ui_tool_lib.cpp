@@ -1,11 +1,11 @@
 #include "engine/ui_tool_lib.h"
 
+#include "base/unique_resource.h"
 #include "engine/product.h"
 #include "engine/removal_record.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 #include "platform/paths.h"
-#include "platform/unique_resource.h"
 
 #include <algorithm>
 #include <cwchar>
@@ -48,7 +48,7 @@ void UiToolLib::DetectProducts(ProductList& products)
     m_unloadedScripts.clear();
     const std::vector<std::wstring> paths = ListScripts();
     if (paths.empty()) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not find any scripts from %s", L"UiToolLib::DetectProducts",
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Could not find any scripts from %s", NV_LOG_FUNCTION,
                    m_scriptDirectory.c_str());
         return;
     }
@@ -60,8 +60,7 @@ void UiToolLib::DetectProducts(ProductList& products)
             }
             products.push_back(std::move(product));
         } else if (product->LoadFailed()) {
-            NV_QOR_LOG(NvQorLogging::Error, L"%s: Script '%s' failed to load", L"UiToolLib::DetectProducts",
-                       path.c_str());
+            NV_QOR_LOG(NvQorLogging::Error, L"%s: Script '%s' failed to load", NV_LOG_FUNCTION, path.c_str());
             m_unloadedScripts.push_back(path);
         }
     }
@@ -89,22 +88,16 @@ UiToolLib::RemovalResult UiToolLib::RemoveProducts(const ProductList& products, 
             onStep(product, step + 1, selected.size());
         }
         CleanupWatch watch;
-        RemoveProduct(product);
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing product: %s (%s)", NV_LOG_FUNCTION,
+                   ClipForLog(product.GetId()).c_str(), ClipForLog(product.GetDisplayName()).c_str());
+        product.Remove();
         watch.Finish(index);
     }
     // The products that did load have been removed; those that did not may still be on the machine.
     for (const std::wstring& path : m_unloadedScripts) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed, script '%s' did not load", L"UiToolLib::RemoveProducts",
-                   path.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed, script '%s' did not load", NV_LOG_FUNCTION, path.c_str());
         Status::Instance().SetFailed();
     }
     const Status& status = Status::Instance();
     return status.IsFailed() ? Failed : status.IsRebootNeeded() ? DoneRebootNeeded : Done;
-}
-
-void UiToolLib::RemoveProduct(Product& product)
-{
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing product: %s (%s)", L"UiToolLib::RemoveProducts",
-               ClipForLog(product.GetId()).c_str(), ClipForLog(product.GetDisplayName()).c_str());
-    product.Remove();
 }

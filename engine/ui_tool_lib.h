@@ -38,9 +38,6 @@ public:
     RemovalResult RemoveProducts(const ProductList& products, const StepObserver& onStep = {});
 
 private:
-    // The clean-up of one selected product, from its log line to the script's return.
-    void RemoveProduct(Product& product);
-
     std::wstring m_scriptDirectory;
     FallbackName m_fallbackName;
     std::vector<std::wstring> m_unloadedScripts; // full paths, from the last detection

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "logging/log_file_system.h"
 #include "logging/log_platform.h"
-#include "platform/unique_resource.h"
 
 namespace NvQorLogging {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 // File-system operations of the log file context; tests replace them with in-memory ones. None of them
 // follows a link: the folders and files they touch are those named, never what a link there points to.

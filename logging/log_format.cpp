@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <map>
+#include <mutex>
+#include <string_view>
 
 namespace NvQorLogging {
 namespace {
@@ -116,6 +120,74 @@ std::string WideToUtf8(std::wstring_view text)
     std::string result(static_cast<size_t>(size), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
     return result;
+}
+
+// GCC writes "Type Scope::Name(Parameters) const [with T = ...]" and "{anonymous}" for an unnamed namespace;
+// the name is the last blank-separated word before the parameter list, outside template arguments.
+std::wstring FunctionName(const char* prettyFunction)
+{
+    const std::string_view text(prettyFunction);
+    constexpr std::string_view kOperatorCall = "operator()";
+    size_t nameStart = 0;
+    size_t nameEnd = text.size();
+    int depth = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '<') {
+            ++depth;
+        } else if (c == '>') {
+            --depth;
+        } else if (depth == 0 && c == ' ') {
+            nameStart = i + 1;
+        } else if (depth == 0 && c == '(') {
+            if (text.compare(i - std::min(i, kOperatorCall.size() - 2), kOperatorCall.size(), kOperatorCall) == 0) {
+                ++i;
+                continue;
+            }
+            nameEnd = i;
+            break;
+        }
+    }
+    std::string name;
+    depth = 0;
+    for (const char c : text.substr(nameStart, nameEnd - nameStart)) {
+        if (c == '<') {
+            ++depth;
+        } else if (c == '>') {
+            --depth;
+        } else if (depth == 0) {
+            name += c;
+        }
+    }
+    std::wstring result;
+    constexpr std::string_view kAnonymous = "{anonymous}";
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name.compare(i, kAnonymous.size(), kAnonymous) == 0) {
+            result += L"`anonymous-namespace'";
+            i += kAnonymous.size() - 1;
+        } else {
+            result += static_cast<wchar_t>(static_cast<unsigned char>(name[i]));
+        }
+    }
+    return result;
+}
+
+const wchar_t* FunctionNameOf(const char* prettyFunction)
+{
+    const DWORD lastError = ::GetLastError();
+    static std::mutex lock;
+    static std::map<const char*, std::wstring> names; // keyed by the address of the function's own text
+    const wchar_t* name = nullptr;
+    {
+        const std::lock_guard<std::mutex> guard(lock);
+        auto found = names.find(prettyFunction);
+        if (found == names.end()) {
+            found = names.emplace(prettyFunction, FunctionName(prettyFunction)).first;
+        }
+        name = found->second.c_str();
+    }
+    ::SetLastError(lastError);
+    return name;
 }
 
 } // namespace NvQorLogging

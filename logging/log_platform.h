@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 namespace NvQorLogging {
 

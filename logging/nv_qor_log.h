@@ -43,6 +43,12 @@ std::wstring LogFilePath();
 void Log(int32_t level, const wchar_t* format, ...);
 void Log(int32_t level, const char* formatUtf8, ...);
 
+// The qualified name of a function as log lines give it ("Class::Method", "`anonymous-namespace'::Function"),
+// from the compiler's __PRETTY_FUNCTION__: without return type, parameters and template arguments.
+std::wstring FunctionName(const char* prettyFunction);
+// The same, kept for the life of the process for each __PRETTY_FUNCTION__ (NV_LOG_FUNCTION).
+const wchar_t* FunctionNameOf(const char* prettyFunction);
+
 // Sees the text of every message up to a level (without time stamp and tag), also of messages the log filters.
 // It is called on the logging thread outside the log's own lock and must not log.
 class LogObserver {
@@ -61,3 +67,8 @@ void SetLogObserver(LogObserver* observer, int32_t maxLevel);
 void PrintToConsole(const wchar_t* format, ...);
 
 #define NV_QOR_LOG(level, ...) ::NvQorLogging::Log((level), __VA_ARGS__)
+
+// The enclosing function's name for the "%s: " that starts a log line, taken from the compiler so that it cannot
+// drift from the function. Worked out once per function; the last error is left as it was, so that later
+// arguments of the same log call may still read it.
+#define NV_LOG_FUNCTION (::NvQorLogging::FunctionNameOf(__PRETTY_FUNCTION__))

@@ -1,10 +1,12 @@
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
+#include "modules/status.h"
 #include "platform/file_contents.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/pending_renames.h"
 #include "platform/special_folders.h"
-#include "platform/text_conversion.h"
 
 #include <windows.h>
 
@@ -24,12 +26,29 @@ enum ListDirMode : uint32_t {
     ListDirDirectories = 2,
 };
 
-// Applies a test or removal to the path argument and pushes its result. An empty path (also what invalid
+// The file operations only report what they left to the restart; the run's status is raised here.
+FileOps::Result RaiseRestartFlag(FileOps::Result result)
+{
+    if (result.scheduled) {
+        Status::Instance().SetRebootNeeded();
+    }
+    return result;
+}
+
+// Applies a test to the path argument and pushes its result. An empty path (also what invalid
 // UTF-8 becomes) names nothing, so nothing is touched and the result is false.
 int WithPath(lua_State* state, bool (*operation)(const std::wstring& path))
 {
     const std::wstring path = CheckWideString(state, 1);
     return PushBoolean(state, !path.empty() && operation(path));
+}
+
+// The same for a removal; what it left to the restart raises the run's restart flag, whatever else failed.
+int WithRemoval(lua_State* state, FileOps::Result (*removal)(const std::wstring& path))
+{
+    const std::wstring path = CheckWideString(state, 1);
+    const FileOps::Result result = path.empty() ? FileOps::Result{} : removal(path);
+    return PushBoolean(state, RaiseRestartFlag(result).done);
 }
 
 // The attributes of the name as written: names ending in a dot or a space are not trimmed.
@@ -86,21 +105,22 @@ int FsGetSpecialPath(lua_State* state)
 // for file by file.
 int FsRemoveRecursive(lua_State* state)
 {
-    const std::wstring path = CheckWideString(state, 1);
-    const bool nameFiles = lua_toboolean(state, 2) != 0;
-    return PushBoolean(state, !path.empty() && FileOps::RemoveRecursive(path, nameFiles));
+    if (lua_toboolean(state, 2) != 0) {
+        return WithRemoval(state, [](const std::wstring& path) { return FileOps::RemoveRecursive(path, true); });
+    }
+    return WithRemoval(state, [](const std::wstring& path) { return FileOps::RemoveRecursive(path); });
 }
 
 // A matching entry is removed as what it is: a file by itself (the recursive removal leaves files alone), a
 // junction or directory link by itself without entering its target, and a directory with its whole tree.
-bool RemoveEntry(const std::wstring& path)
+FileOps::Result RemoveEntry(const std::wstring& path)
 {
     const DWORD attributes = NameAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return true;
+        return {true, false};
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return FileOps::WipeFileInternal(path, attributes);
+        return FileOps::WipeFileInternal(path);
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         return FileOps::WipeDirectoryInternal(path);
@@ -119,7 +139,7 @@ int FsRemoveRecursiveByMask(lua_State* state)
     bool result = true;
     for (const std::wstring& name : FileOps::ListDirectory(directory, true, true)) {
         if (MatchesMask(name, mask, false)) {
-            result = RemoveEntry(MakePath(directory, name)) && result;
+            result = RaiseRestartFlag(RemoveEntry(MakePath(directory, name))).done && result;
         }
     }
     return PushBoolean(state, result);
@@ -127,36 +147,37 @@ int FsRemoveRecursiveByMask(lua_State* state)
 
 int FsHasPendingFileOperation(lua_State* state)
 {
-    return WithPath(state, HasPendingFileOperation);
+    return WithPath(state, PendingRenames::Concerns);
 }
 
 int FsDeleteFile(lua_State* state)
 {
-    return WithPath(state, [](const std::wstring& path) {
+    return WithRemoval(state, [](const std::wstring& path) {
         const DWORD attributes = NameAttributes(path);
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && FileOps::WipeFileInternal(path, attributes);
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? FileOps::WipeFileInternal(path) : FileOps::Result{};
     });
 }
 
 int FsDeleteFileAndParent(lua_State* state)
 {
-    return WithPath(state, FileOps::DeleteFileAndParent);
+    return WithRemoval(state, FileOps::DeleteFileAndParent);
 }
 
 int FsRemoveDirectory(lua_State* state)
 {
-    return WithPath(
-        state, [](const std::wstring& path) { return HasDirectoryBit(path) && FileOps::WipeDirectoryInternal(path); });
+    return WithRemoval(state, [](const std::wstring& path) {
+        return HasDirectoryBit(path) ? FileOps::WipeDirectoryInternal(path) : FileOps::Result{};
+    });
 }
 
 int FsRemoveDirectoryIfEmpty(lua_State* state)
 {
-    return WithPath(state, FileOps::DoRemoveDirectory);
+    return WithRemoval(state, FileOps::DoRemoveDirectory);
 }
 
 int FsRemoveDirectoryRecursiveAndParentIfEmpty(lua_State* state)
 {
-    return WithPath(state, FileOps::RemoveDirectoryRecursiveAndParentIfEmpty);
+    return WithRemoval(state, FileOps::RemoveDirectoryRecursiveAndParentIfEmpty);
 }
 
 int FsMakePath(lua_State* state)

@@ -1,7 +1,7 @@
-#include "engine/host_module.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
+#include "modules/status.h"
 
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 #include "modules/lua_arguments.h"
 
+#include "base/text_conversion.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
 
 #include <windows.h>
 

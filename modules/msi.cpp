@@ -1,11 +1,11 @@
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
 #include "modules/msi_cleanup.h"
 #include "modules/msi_log.h"
 #include "modules/msi_service.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -32,7 +32,7 @@ constexpr size_t kProductCodeBuffer = 39;
 // state.
 int WINAPI MsiMessageCallback(void* /*context*/, UINT messageType, const wchar_t* message)
 {
-    constexpr wchar_t kCaller[] = L"`anonymous-namespace'::MsiMessageCallback";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const UINT kind = messageType & 0xFF000000;
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: %x", kCaller, kind);
     const wchar_t* text = message != nullptr ? message : L"";

@@ -186,7 +186,7 @@ std::vector<std::wstring> FindProductsOfUpgradeCode(const std::wstring& packedUp
 
 bool CleanupTransformedUpgradeCode(const std::wstring& packedUpgradeCode)
 {
-    constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupTransformedUpgradeCode";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     for (const std::wstring& packedProduct : FindProductsOfUpgradeCode(packedUpgradeCode)) {
         NV_QOR_LOG(NvQorLogging::Debug, L"%s: Removing product '%s', based on upgrade code '%s'", kCaller,
                    packedProduct.c_str(), packedUpgradeCode.c_str());
@@ -234,8 +234,7 @@ bool CleanupUpgradeCode(const std::wstring& upgradeCode)
 {
     const std::wstring packed = PackGuid(upgradeCode);
     if (packed.empty()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid upgrade code : %s", L"MsiCleanup::CleanupUpgradeCode",
-                   upgradeCode.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid upgrade code : %s", NV_LOG_FUNCTION, upgradeCode.c_str());
         return false;
     }
     return CleanupTransformedUpgradeCode(packed);
@@ -243,7 +242,7 @@ bool CleanupUpgradeCode(const std::wstring& upgradeCode)
 
 bool CleanupProductCode(const std::wstring& productCode)
 {
-    constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductCode";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const std::wstring packed = PackGuid(productCode);
     if (packed.empty()) {
         NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid product code : %s", kCaller, productCode.c_str());
@@ -254,7 +253,7 @@ bool CleanupProductCode(const std::wstring& productCode)
 
 bool CleanupProductBasedOnFeature(const std::wstring& feature)
 {
-    constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnFeature";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     if (feature.empty()) {
         return false;
     }
@@ -269,7 +268,7 @@ bool CleanupProductBasedOnFeature(const std::wstring& feature)
 
 bool CleanupProductBasedOnNameAndPublisher(const std::wstring& nameMask, const std::wstring& publisher)
 {
-    constexpr wchar_t kCaller[] = L"MsiCleanup::CleanupProductBasedOnNameAndPublisher";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     return CleanupFirstMatchingProduct(
         kCaller, &ProductIndex::ReadProperties,
         [&](const ProductIndex::Product& product) {

@@ -4,7 +4,7 @@
 
 std::wstring InstallerLogPath(const std::wstring& requested)
 {
-    constexpr wchar_t kCaller[] = L"InstallerLogPath";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     if (requested.empty()) {
         return {};
     }

@@ -1,7 +1,7 @@
 #include "modules/msi_registry_index.h"
 
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
-#include "platform/unique_resource.h"
 
 #include <algorithm>
 
@@ -9,10 +9,7 @@ namespace MsiRegistryIndex {
 
 namespace {
 
-constexpr DWORD kKeyNameBuffer = 256;     // the longest key name and its NUL
-constexpr DWORD kValueNameBuffer = 32768; // the longest value name and its NUL
 constexpr size_t kPackedLength = 32;
-constexpr DWORD kWatchFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
 
 int HexValue(wchar_t c)
 {
@@ -38,71 +35,12 @@ bool IsMissing(LSTATUS status)
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND;
 }
 
-// Lists through an open handle with one buffer for all keys: the scan of a components key makes one listing per
-// component, and a fresh 64 KB name buffer for each would cost more than the listing itself.
-LSTATUS ListValues(HKEY key, std::vector<wchar_t>& buffer, std::vector<std::wstring>& names)
-{
-    names.clear();
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LSTATUS status = ::RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return ERROR_SUCCESS;
-        }
-        if (status != ERROR_SUCCESS) {
-            names.clear();
-            return status;
-        }
-        names.emplace_back(buffer.data(), length);
-    }
-}
-
 void LogListFailure(const wchar_t* caller, const std::wstring& path, long error)
 {
     NV_QOR_LOG(NvQorLogging::Debug, L"%s: Failed to list '%s': %ld", caller, path.c_str(), error);
 }
 
 } // namespace
-
-bool KeyWatch::Arm(HKEY root, const std::wstring& path, DWORD flags)
-{
-    Disarm();
-    UniqueKey key;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, KEY_NOTIFY | flags, key.put()) != ERROR_SUCCESS) {
-        return false;
-    }
-    UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (event.get() == nullptr ||
-        ::RegNotifyChangeKeyValue(key.get(), TRUE, kWatchFilter, event.get(), TRUE) != ERROR_SUCCESS) {
-        return false;
-    }
-    m_key = std::move(key);
-    m_event = std::move(event);
-    return true;
-}
-
-bool KeyWatch::Changed() const
-{
-    return !IsArmed() || ::WaitForSingleObject(m_event.get(), 0) != WAIT_TIMEOUT;
-}
-
-void KeyWatch::Rearm()
-{
-    // A notification that has not fired is still armed.
-    if (!Changed()) {
-        return;
-    }
-    ::ResetEvent(m_event.get());
-    if (::RegNotifyChangeKeyValue(m_key.get(), TRUE, kWatchFilter, m_event.get(), TRUE) != ERROR_SUCCESS) {
-        Disarm();
-    }
-}
-
-void KeyWatch::Disarm()
-{
-    m_key.reset();
-    m_event.reset();
-}
 
 bool ParsePackedCode(const std::wstring& text, PackedCode& code)
 {
@@ -256,7 +194,7 @@ void ComponentIndex::Drop()
 
 bool ComponentIndex::Read(const std::wstring& componentsKey, const wchar_t* cause)
 {
-    constexpr wchar_t kCaller[] = L"MsiRegistryIndex::ComponentIndex::Read";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const ULONGLONG started = ::GetTickCount64();
     const bool refresh = m_loaded;
     // Armed first, so that a change made while the key is read is seen at the next use. Without a watch (the
@@ -298,7 +236,9 @@ LSTATUS ComponentIndex::ReadComponents(HKEY key, const std::wstring& componentsK
     }
     const PreviousEntries previous(m_snapshot);
     std::vector<wchar_t> keyName(kKeyNameBuffer);
-    std::vector<wchar_t> valueName(kValueNameBuffer);
+    // One value name buffer for every component: a fresh 64 KB buffer per listing would cost more than the
+    // listing itself.
+    std::wstring valueName(kValueNameBuffer, L'\0');
     std::vector<std::wstring> valueNames;
     for (DWORD index = 0;; ++index) {
         DWORD length = kKeyNameBuffer;
@@ -320,7 +260,7 @@ LSTATUS ComponentIndex::ReadComponents(HKEY key, const std::wstring& componentsK
         UniqueKey component;
         LSTATUS listing = ::RegOpenKeyExW(key, name.c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, component.put());
         if (listing == ERROR_SUCCESS) {
-            listing = ListValues(component.get(), valueName, valueNames);
+            listing = ListNamesOf(component.get(), true, valueName, valueNames);
         }
         if (IsMissing(listing)) {
             continue; // deleted while the key was read
@@ -420,8 +360,8 @@ std::vector<ProductIndex::Product>* ProductIndex::Products(const std::wstring& p
         product.packed = std::move(name);
     }
     m_loaded = true;
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Read '%s' (%s): %lu products", L"MsiRegistryIndex::ProductIndex::Products",
-               productsKey.c_str(), cause, static_cast<unsigned long>(m_products.size()));
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Read '%s' (%s): %lu products", NV_LOG_FUNCTION, productsKey.c_str(), cause,
+               static_cast<unsigned long>(m_products.size()));
     return &m_products;
 }
 
@@ -451,9 +391,8 @@ bool ProductIndex::ReadProperties(const std::wstring& productsKey, Product& prod
             code == RegistryError::WrongType) {
             return true;
         }
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to read '%s:%s': %d",
-                   L"MsiRegistryIndex::ProductIndex::ReadProperties", properties.c_str(), valueName,
-                   static_cast<int>(code));
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to read '%s:%s': %d", NV_LOG_FUNCTION, properties.c_str(),
+                   valueName, static_cast<int>(code));
         return false;
     };
     product.propertiesRead = read(L"DisplayName", product.displayName) && read(L"Publisher", product.publisher);

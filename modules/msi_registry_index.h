@@ -1,7 +1,8 @@
 #pragma once
 
+#include "base/unique_resource.h"
+#include "platform/key_watch.h"
 #include "platform/registry.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -17,25 +18,6 @@
 // changed it since (Windows Installer, a product's own uninstaller, a script's Reg calls); the components index
 // then reads again only the components whose last-write time changed. Used on the script thread only.
 namespace MsiRegistryIndex {
-
-// Signals any change of names or values in a key's subtree.
-class KeyWatch {
-public:
-    // Opens the key and arms the watch; false (and nothing armed) when either fails.
-    bool Arm(HKEY root, const std::wstring& path, DWORD flags);
-    bool IsArmed() const { return m_key.get() != nullptr; }
-    // True when the watch is not armed or has seen a change.
-    bool Changed() const;
-    // After the clean-up's own changes: they are not someone else's. A change made by another process while
-    // they ran is not seen by the watch either; the components index finds it by its last-write time at the
-    // next read.
-    void Rearm();
-    void Disarm();
-
-private:
-    UniqueKey m_key;
-    UniqueEvent m_event;
-};
 
 // A component key written less than this long before a read (in FILETIME units: 1 s) may be written again
 // within the same tick of the registry's clock and keep its last-write time: it is listed again at the next

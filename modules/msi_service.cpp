@@ -1,8 +1,8 @@
 #include "modules/msi_service.h"
 
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
 #include "platform/service.h"
-#include "platform/unique_resource.h"
 
 #include <windows.h>
 
@@ -16,7 +16,7 @@ const wchar_t* g_createdRegistration = nullptr;
 
 bool EnableMSIServiceIfNeeded(int bootMode)
 {
-    constexpr wchar_t kCaller[] = L"`anonymous-namespace'::EnableMSIServiceIfNeeded";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const wchar_t* key = nullptr;
     if (bootMode == 1) {
         key = L"SYSTEM\\CurrentControlSet\\Control\\SafeBoot\\Minimal\\MSIServer";
@@ -50,7 +50,7 @@ bool EnableMSIServiceIfNeeded(int bootMode)
 
 bool StartMSIServiceIfNeeded(int bootMode)
 {
-    constexpr wchar_t kCaller[] = L"`anonymous-namespace'::StartMSIServiceIfNeeded";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     if (NvService(kServiceName, true).QueryState() == SERVICE_RUNNING || bootMode == 0) {
         return true;
     }

@@ -1,7 +1,7 @@
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
 #include "modules/reg_ops.h"
-#include "platform/text_conversion.h"
 
 #include <windows.h>
 

@@ -344,7 +344,7 @@ bool DeleteKey(HKEY root, const std::wstring& path, const std::wstring& valueNam
     if (OpenRegistry(root, flags).DeleteValue(path, valueName, &code) || code == RegistryError::NotFound) {
         return true;
     }
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s:%s': %d", L"RegOps::DeleteKey", path.c_str(),
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to delete '%s:%s': %d", NV_LOG_FUNCTION, path.c_str(),
                valueName.c_str(), CodeOf(code));
     return false;
 }
@@ -381,7 +381,7 @@ bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags)
     // begins with a backslash (HKEY_CLASSES_ROOT accepts one); without a name it would be the parent itself.
     const size_t separator = branch.rfind(L'\\');
     if (separator == std::wstring::npos || separator == 0 || separator + 1 == branch.size()) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid branch: '%s'", L"RegOps::WipeBranch", branch.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Invalid branch: '%s'", NV_LOG_FUNCTION, branch.c_str());
         return false;
     }
     return RemoveByForce(root, branch.substr(0, separator), branch.substr(separator + 1), flags);
@@ -389,7 +389,7 @@ bool WipeBranch(HKEY root, const std::wstring& branch, DWORD flags)
 
 bool RemoveByForce(HKEY root, const std::wstring& parent, const std::wstring& name, DWORD flags)
 {
-    constexpr wchar_t kCaller[] = L"RegOps::RemoveByForce";
+    const wchar_t* const kCaller = NV_LOG_FUNCTION;
     const std::wstring branch = parent + L"\\" + name;
     NvRegistryKeys::Key parentKey;
     std::wstring link;
@@ -409,7 +409,7 @@ bool DeleteBranchByMask(HKEY root, const std::wstring& path, const std::wstring&
 {
     std::vector<std::wstring> subkeys;
     if (!GetSubkeys(root, path, flags, subkeys)) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Cannot list '%s'", L"RegOps::DeleteBranchByMask", path.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Cannot list '%s'", NV_LOG_FUNCTION, path.c_str());
         return false;
     }
     bool result = true;
@@ -426,8 +426,7 @@ bool DeleteBranchIfEmpty(HKEY root, const std::wstring& path, DWORD flags)
     std::vector<std::wstring> subkeys;
     std::vector<std::wstring> values;
     if (!GetSubkeys(root, path, flags, subkeys) || !GetValueKeys(root, path, flags, values)) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Cannot list '%s'; it stays", L"RegOps::DeleteBranchIfEmpty",
-                   path.c_str());
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Cannot list '%s'; it stays", NV_LOG_FUNCTION, path.c_str());
         return false;
     }
     if (!subkeys.empty() || !values.empty()) {

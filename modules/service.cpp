@@ -1,6 +1,6 @@
 #include "platform/service.h"
-#include "engine/host_module.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
 #include "modules/lua_arguments.h"
 #include "platform/registry.h"
 

@@ -1,12 +1,10 @@
 #include "platform/file_ops.h"
 
-#include "engine/status.h"
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
 #include "platform/paths.h"
 #include "platform/privilege.h"
-#include "platform/registry.h"
 #include "platform/security.h"
-#include "platform/unique_resource.h"
 
 #include <cstring>
 #include <cwchar>
@@ -28,12 +26,15 @@ constexpr wchar_t kWipeFile[] = L"FileOps::WipeFileInternal";
 constexpr wchar_t kWipeDirectory[] = L"FileOps::WipeDirectoryInternal";
 constexpr wchar_t kDoRemoveDirectory[] = L"FileOps::DoRemoveDirectory";
 
-// How far a removal escalates. The work directory is removed without ownership handling, log lines or the
-// restart flag, and is scheduled only when the caller allows it.
+// How far one call's removal escalates, and whether it left anything to the restart. The work directory is
+// removed without ownership handling or log lines, and is scheduled only when the caller allows it.
 struct Removal {
     bool forced;
     bool allowDelayed;
+    bool scheduled = false;
     bool nameFiles = false; // each file at Info: the attempt, and the restart when it is scheduled
+
+    FileOps::Result Report(bool done) const { return {done, scheduled}; }
 };
 constexpr Removal kForcedRemoval{true, true};
 
@@ -67,7 +68,7 @@ bool DeleteOpened(const UniqueFile& handle)
     return NvFileHandles::DeleteOpened(handle.get(), g_calls.setFileInformation);
 }
 
-bool ScheduleName(const Name& name, const wchar_t* caller, const Removal& removal)
+bool ScheduleName(const Name& name, const wchar_t* caller, Removal& removal)
 {
     if (!removal.allowDelayed) {
         return false;
@@ -76,8 +77,8 @@ bool ScheduleName(const Name& name, const wchar_t* caller, const Removal& remova
         if (removal.forced) {
             NV_QOR_LOG(removal.nameFiles ? NvQorLogging::Info : NvQorLogging::Debug, L"%s: Delay delete: '%s'", caller,
                        name.shown.c_str());
-            Status::Instance().SetRebootNeeded();
         }
+        removal.scheduled = true;
         return true;
     }
     const DWORD error = ::GetLastError();
@@ -89,7 +90,7 @@ bool ScheduleName(const Name& name, const wchar_t* caller, const Removal& remova
 
 // A link goes as a name: through the handle that is the link itself, or else at the restart, when the
 // system deletes the name without resolving it.
-bool RemoveLink(Entry& link, const Name& name, const Removal& removal)
+bool RemoveLink(Entry& link, const Name& name, Removal& removal)
 {
     if (link.handle && DeleteOpened(link.handle)) {
         return true;
@@ -160,7 +161,7 @@ enum class FileResult { Removed, Failed, NotAFile };
 
 // `settled` is set when the name was dealt with as a link or as one of several hard links, which never
 // escalates to an ownership reset.
-FileResult DeleteFileNow(const Folder& parent, const Name& name, const Removal& removal, bool& settled)
+FileResult DeleteFileNow(const Folder& parent, const Name& name, Removal& removal, bool& settled)
 {
     Entry entry = OpenChild(parent, name.name, DELETE | FILE_WRITE_ATTRIBUTES);
     switch (entry.kind) {
@@ -192,7 +193,7 @@ FileResult DeleteFileNow(const Folder& parent, const Name& name, const Removal& 
     }
 }
 
-bool WipeFileAt(const Folder& parent, const Name& name, const Removal& removal)
+bool WipeFileAt(const Folder& parent, const Name& name, Removal& removal)
 {
     if (removal.nameFiles) {
         NV_QOR_LOG(NvQorLogging::Info, L"%s: Removing '%s'", kWipeFile, name.shown.c_str());
@@ -213,9 +214,9 @@ bool WipeFileAt(const Folder& parent, const Name& name, const Removal& removal)
 
 enum class Scope { DirectoryOnly, Tree };
 
-bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, const Removal& removal, bool schedule);
+bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, Removal& removal, bool schedule);
 
-bool RemoveChildren(const Folder& folder, const Name& name, const Removal& removal)
+bool RemoveChildren(const Folder& folder, const Name& name, Removal& removal)
 {
     std::vector<Listed> children;
     if (!NvFileHandles::ListFolder(folder, children)) {
@@ -238,7 +239,7 @@ bool RemoveChildren(const Folder& folder, const Name& name, const Removal& remov
     return result;
 }
 
-bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, const Removal& removal, bool schedule)
+bool RemoveDirectoryAt(const Folder& parent, const Name& name, Scope scope, Removal& removal, bool schedule)
 {
     Entry entry = OpenChild(parent, name.name, DELETE | FILE_LIST_DIRECTORY);
     switch (entry.kind) {
@@ -283,7 +284,7 @@ std::wstring Shown(const std::wstring& literal)
 // removed as a name, which removes the path too; a system link (such as the compatibility junctions in the
 // profiles folder) is only left alone.
 template <typename Operation>
-bool AtPath(const std::wstring& path, const Removal& removal, bool missingResult, Operation operation)
+bool AtPath(const std::wstring& path, Removal& removal, bool missingResult, Operation operation)
 {
     if (path.empty()) {
         return false;
@@ -403,54 +404,62 @@ Calls ReplaceCalls(const Calls& calls)
     return std::exchange(g_calls, calls);
 }
 
-// The attributes the caller read are not relied on: what the file is and whether it is read-only is read
-// again from the handle that deletes it.
-bool WipeFileInternal(const std::wstring& path, DWORD)
+// What the file is and whether it is read-only is read from the handle that deletes it.
+Result WipeFileInternal(const std::wstring& path)
 {
-    return AtPath(path, kForcedRemoval, true,
-                  [](const Folder& parent, const Name& name) { return WipeFileAt(parent, name, kForcedRemoval); });
+    Removal removal = kForcedRemoval;
+    return removal.Report(AtPath(path, removal, true, [&removal](const Folder& parent, const Name& name) {
+        return WipeFileAt(parent, name, removal);
+    }));
 }
 
-bool DoRemoveDirectory(const std::wstring& path)
+Result DoRemoveDirectory(const std::wstring& path)
 {
-    return AtPath(path, kForcedRemoval, true, [](const Folder& parent, const Name& name) {
-        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, kForcedRemoval, false);
-    });
+    Removal removal = kForcedRemoval;
+    return removal.Report(AtPath(path, removal, true, [&removal](const Folder& parent, const Name& name) {
+        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, removal, false);
+    }));
 }
 
-bool WipeDirectoryInternal(const std::wstring& path)
+Result WipeDirectoryInternal(const std::wstring& path)
 {
-    return AtPath(path, kForcedRemoval, true, [](const Folder& parent, const Name& name) {
-        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, kForcedRemoval, true);
-    });
+    Removal removal = kForcedRemoval;
+    return removal.Report(AtPath(path, removal, true, [&removal](const Folder& parent, const Name& name) {
+        return RemoveDirectoryAt(parent, name, Scope::DirectoryOnly, removal, true);
+    }));
 }
 
-bool RemoveRecursive(const std::wstring& path, bool nameFiles)
+Result RemoveRecursive(const std::wstring& path, bool nameFiles)
 {
-    const Removal removal{true, true, nameFiles};
-    return AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
+    Removal removal = kForcedRemoval;
+    removal.nameFiles = nameFiles;
+    return removal.Report(AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
         if (OpenChild(parent, name.name, 0).kind == Kind::Missing) {
             return false;
         }
         return RemoveDirectoryAt(parent, name, Scope::Tree, removal, true);
-    });
+    }));
 }
 
-bool DeleteFileAndParent(const std::wstring& path)
+Result DeleteFileAndParent(const std::wstring& path)
 {
-    if (HasDirectoryBit(::GetFileAttributesW(LiteralPath(path).c_str())) || !WipeFileInternal(path, 0)) {
-        return false;
+    if (HasDirectoryBit(::GetFileAttributesW(LiteralPath(path).c_str()))) {
+        return {};
+    }
+    Result result = WipeFileInternal(path);
+    if (!result) {
+        return result;
     }
     // A parent holding nothing but empty folders goes with them; one that may hold files stays.
     std::wstring directory;
     std::wstring name;
     if (SplitPath(path, directory, name) && !directory.empty() && ContentsOf(directory, true) == Contents::NoFiles) {
-        RemoveRecursive(directory);
+        result.scheduled = RemoveRecursive(directory).scheduled || result.scheduled;
     }
-    return true;
+    return result;
 }
 
-bool RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path)
+Result RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path)
 {
     std::wstring directory;
     std::wstring name;
@@ -479,17 +488,17 @@ std::vector<std::wstring> ListDirectory(const std::wstring& path, bool includeFi
     return entries;
 }
 
-bool RemoveDirectoryTree(const std::wstring& path, bool allowDelayed)
+Result RemoveDirectoryTree(const std::wstring& path, bool allowDelayed)
 {
-    const Removal removal{false, allowDelayed};
-    return AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
+    Removal removal{false, allowDelayed};
+    return removal.Report(AtPath(path, removal, false, [&removal](const Folder& parent, const Name& name) {
         Entry entry = OpenChild(parent, name.name, 0);
         if (entry.kind != Kind::Directory && entry.kind != Kind::Link) {
             return false;
         }
         entry.handle.reset();
         return RemoveDirectoryAt(parent, name, Scope::Tree, removal, true);
-    });
+    }));
 }
 
 } // namespace FileOps
@@ -511,41 +520,4 @@ std::wstring CreateUniqueDirectory(const std::wstring& parent, const wchar_t* pr
         }
     }
     return {};
-}
-
-bool HasPendingFileOperation(const std::wstring& path)
-{
-    if (path.empty()) {
-        return false;
-    }
-    NvPath::Win32RegistryForPath registry;
-    std::vector<uint8_t> bytes;
-    DWORD type = REG_NONE;
-    if (!registry.GetValueRaw(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", L"PendingFileRenameOperations",
-                              bytes, type) ||
-        bytes.size() < sizeof(wchar_t)) {
-        return false;
-    }
-    std::wstring characters(bytes.size() / sizeof(wchar_t), L'\0');
-    memcpy(characters.data(), bytes.data(), characters.size() * sizeof(wchar_t));
-
-    // Entries are NT paths ("\??\C:\..."); one matches the path itself or something below it.
-    for (size_t start = 0; start < characters.size();) {
-        size_t end = characters.find(L'\0', start);
-        end = end == std::wstring::npos ? characters.size() : end;
-        if (end > start && IsInFolder(RecordedPath(characters.substr(start, end - start), false), path)) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
-}
-
-DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const OwnedSecurityAttributes& holder)
-{
-    Target target;
-    if (objectPath.empty() || NvFileHandles::ReachParent(objectPath, target) != Reach::Parent) {
-        return ERROR_PATH_NOT_FOUND;
-    }
-    return ResetOwnership(target.parent, target.name, administrators, holder);
 }

@@ -13,18 +13,27 @@
 // it or inside a tree is deleted (or scheduled) as a name, and nothing behind it is touched. A file with
 // several hard links only loses the name given; its attributes and security stay as they are.
 namespace FileOps {
-bool WipeFileInternal(const std::wstring& path, DWORD attributes);
-bool DoRemoveDirectory(const std::wstring& path);
-bool WipeDirectoryInternal(const std::wstring& path);
+// What a removal did: `done` when everything is gone or left to the restart, `scheduled` when anything waits
+// for the restart, also when another part failed. Raising the run's restart flag is the caller's business.
+struct Result {
+    bool done = false;
+    bool scheduled = false;
+
+    explicit operator bool() const { return done; }
+};
+
+Result WipeFileInternal(const std::wstring& path);
+Result DoRemoveDirectory(const std::wstring& path);
+Result WipeDirectoryInternal(const std::wstring& path);
 // nameFiles: one Info line for each file of the tree (and its restart, when it is scheduled).
-bool RemoveRecursive(const std::wstring& path, bool nameFiles = false);
-bool DeleteFileAndParent(const std::wstring& path);
-bool RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path);
+Result RemoveRecursive(const std::wstring& path, bool nameFiles = false);
+Result DeleteFileAndParent(const std::wstring& path);
+Result RemoveDirectoryRecursiveAndParentIfEmpty(const std::wstring& path);
 // True when a file was found, and also when a folder of the tree could not be listed: a refused listing is
 // not an empty one. A missing path, a file and a link hold no files.
 bool ContainsFiles(const std::wstring& path, bool recursive);
 std::vector<std::wstring> ListDirectory(const std::wstring& path, bool includeFiles, bool includeDirectories);
-bool RemoveDirectoryTree(const std::wstring& path, bool allowDelayed);
+Result RemoveDirectoryTree(const std::wstring& path, bool allowDelayed);
 
 // The calls through which removal deletes and re-secures the objects it opened. Tests replace them to
 // reproduce access lists that lock out the administrator, which Wine accepts but does not enforce.
@@ -38,6 +47,3 @@ Calls ReplaceCalls(const Calls& calls);
 
 // A new directory "<prefix><tick count><attempt>.tmp" in parent; empty when none could be made.
 std::wstring CreateUniqueDirectory(const std::wstring& parent, const wchar_t* prefix, SECURITY_ATTRIBUTES* attributes);
-// True when an entry of the pending rename list names the path or something inside it.
-bool HasPendingFileOperation(const std::wstring& path);
-DWORD TakeOwnership(const std::wstring& objectPath, PSID administrators, const class OwnedSecurityAttributes& holder);

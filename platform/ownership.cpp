@@ -1,6 +1,5 @@
 #include "platform/ownership.h"
 
-#include "platform/privilege.h"
 #include "platform/security.h"
 
 namespace {
@@ -26,19 +25,6 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl =
     OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
 
 } // namespace
-
-DWORD ResetObjectOwnership(const std::wstring& objectName, SE_OBJECT_TYPE type, PSID owner,
-                           const OwnedSecurityAttributes& holder, SetNamedSecurityInfoCall setNamedSecurityInfo)
-{
-    PACL dacl = nullptr;
-    if (const DWORD error = HolderDacl(holder, owner, dacl); error != ERROR_SUCCESS) {
-        return error;
-    }
-    // The call needs its own writable copy of the name.
-    std::wstring name = objectName;
-    NvPrivilege takeOwnership(SE_TAKE_OWNERSHIP_NAME);
-    return setNamedSecurityInfo(name.data(), type, kOwnerAndDacl, owner, nullptr, dacl, nullptr);
-}
 
 DWORD ResetHandleOwnership(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information, PSID owner,
                            const OwnedSecurityAttributes& holder, SetSecurityInfoCall setSecurityInfo)

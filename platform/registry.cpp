@@ -1,20 +1,12 @@
 #include "platform/registry.h"
 
+#include "base/text_conversion.h"
 #include "platform/registry_keys.h"
-#include "platform/text_conversion.h"
 
 #include <climits>
 #include <cstring>
 #include <cwchar>
 #include <utility>
-
-namespace {
-
-// Longest key name is 255 characters, longest value name 16383.
-constexpr DWORD kKeyNameBuffer = 256;
-constexpr DWORD kValueNameBuffer = 32767;
-
-} // namespace
 
 RegistryError ToRegistryError(LSTATUS status)
 {
@@ -126,6 +118,25 @@ RegistryError Win32Registry::OpenKey(const std::wstring& keyPath, REGSAM access,
     return MapError(::RegOpenKeyExW(m_root, keyPath.c_str(), 0, access | m_accessFlags, key.put()));
 }
 
+LSTATUS ListNamesOf(HKEY key, bool values, std::wstring& buffer, std::vector<std::wstring>& names)
+{
+    names.clear();
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(buffer.size());
+        const LSTATUS status =
+            values ? ::RegEnumValueW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                   : ::RegEnumKeyExW(key, index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) {
+            return ERROR_SUCCESS;
+        }
+        if (status != ERROR_SUCCESS) {
+            names.clear();
+            return status;
+        }
+        names.emplace_back(buffer.data(), length);
+    }
+}
+
 RegistryError Win32Registry::ListNames(const std::wstring& keyPath, bool values, std::vector<std::wstring>& names) const
 {
     names.clear();
@@ -134,20 +145,7 @@ RegistryError Win32Registry::ListNames(const std::wstring& keyPath, bool values,
         return opened;
     }
     std::wstring buffer(values ? kValueNameBuffer : kKeyNameBuffer, L'\0');
-    for (DWORD index = 0;; ++index) {
-        DWORD length = static_cast<DWORD>(buffer.size());
-        const LSTATUS status =
-            values ? ::RegEnumValueW(key.get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr)
-                   : ::RegEnumKeyExW(key.get(), index, buffer.data(), &length, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            return RegistryError::Success;
-        }
-        if (status != ERROR_SUCCESS) {
-            names.clear();
-            return MapError(status);
-        }
-        names.emplace_back(buffer.data(), length);
-    }
+    return MapError(ListNamesOf(key.get(), values, buffer, names));
 }
 
 RegistryError Win32Registry::CountEntries(const std::wstring& keyPath, bool values, uint32_t& count) const
@@ -738,10 +736,6 @@ RegistryError Win32Registry::GetLastErrorCode() const
 {
     return m_lastCode;
 }
-
-NvPath::Win32RegistryForPath::~Win32RegistryForPath() = default;
-
-Win32RegistryForTools::~Win32RegistryForTools() = default;
 
 DWORD TakeKeyOwnership(HKEY root, const std::wstring& keyPath, PSID administrators,
                        const OwnedSecurityAttributes& holder, bool wow64Key32)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <windows.h>
 
@@ -9,6 +9,10 @@
 #include <vector>
 
 class OwnedSecurityAttributes;
+
+// Name buffers that hold the longest key name (255 characters) and value name (16383) with their NUL.
+constexpr DWORD kKeyNameBuffer = 256;
+constexpr DWORD kValueNameBuffer = 32768;
 
 // Portable result of a registry operation.
 enum class RegistryError : uint32_t {
@@ -24,6 +28,10 @@ using RegistryBytes = std::vector<uint8_t>;
 
 // The result code of a Win32 registry status.
 RegistryError ToRegistryError(LSTATUS status);
+
+// The names of an open key's values, or of its subkeys, read through the caller's buffer (kValueNameBuffer or
+// kKeyNameBuffer characters), so that a scan of many keys reuses one. Empty on failure.
+LSTATUS ListNamesOf(HKEY key, bool values, std::wstring& buffer, std::vector<std::wstring>& names);
 
 // Registry access for the script side: UTF-8 names and texts. Key paths lie below the root, backslash-
 // separated, without a leading backslash. Every operation stores its result code as the last one and writes
@@ -197,26 +205,6 @@ private:
     HKEY m_root = HKEY_LOCAL_MACHINE;
     DWORD m_accessFlags = 0;
     RegistryError m_lastCode = RegistryError::Success;
-};
-
-namespace NvPath {
-// The registry as the pending-rename check reads it.
-class Win32RegistryForPath : public Win32Registry {
-public:
-    ~Win32RegistryForPath() override;
-};
-} // namespace NvPath
-
-// The registry as the pending-rename tools read and write it; they add their own raw access.
-class Win32RegistryForTools : public Win32Registry {
-public:
-    ~Win32RegistryForTools() override;
-
-    using Win32Registry::GetValueRaw;
-    // The bytes of a value of any type under HKEY_LOCAL_MACHINE; logs why when it cannot be read.
-    bool GetValueRaw(const std::wstring& keyPath, const std::wstring& valueName, RegistryBytes& bytes);
-    // Writes the text's characters, exactly as given, as a REG_MULTI_SZ value under HKEY_LOCAL_MACHINE.
-    bool SetValueRaw(const std::wstring& keyPath, const std::wstring& valueName, const std::wstring& text);
 };
 
 // Makes the Administrators SID the owner of the key and gives it the holder's DACL, so that a key whose

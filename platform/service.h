@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <string>
 #include <vector>

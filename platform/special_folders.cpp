@@ -1,8 +1,8 @@
 #include "platform/special_folders.h"
 
+#include "base/unique_resource.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
-#include "platform/unique_resource.h"
 
 #include <shlobj.h>
 #include <userenv.h>

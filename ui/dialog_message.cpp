@@ -125,10 +125,9 @@ INT_PTR DialogMessage::OnCommand(int id, int code, HWND control)
     }
     // The log's folder opens with the file selected; the page stays.
     if (ShowInFolder(m_logFile)) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Showed the log file: %s", L"DialogMessage::OnCommand", m_logFile.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Showed the log file: %s", NV_LOG_FUNCTION, m_logFile.c_str());
     } else {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to show the log file: %s", L"DialogMessage::OnCommand",
-                   m_logFile.c_str());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to show the log file: %s", NV_LOG_FUNCTION, m_logFile.c_str());
     }
     return 0;
 }

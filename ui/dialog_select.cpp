@@ -169,8 +169,8 @@ void DialogSelect::SaveProductSelections()
         ListView_GetItem(m_list, &item);
         const UINT state = StateImage(m_list, row);
         const auto index = static_cast<size_t>(item.lParam);
-        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Item: %d, param: %Iu, state: %lu", L"DialogSelect::SaveProductSelections",
-                   row, index, static_cast<unsigned long>(state - 1));
+        NV_QOR_LOG(NvQorLogging::Debug, L"%s: Item: %d, param: %Iu, state: %lu", NV_LOG_FUNCTION, row, index,
+                   static_cast<unsigned long>(state - 1));
         if (index < m_products.size()) {
             m_products[index]->SetSelected(state != kUnchecked);
         }

@@ -47,8 +47,7 @@ bool GuiManager::Run()
     try {
         m_windowThread = std::thread([this] { WindowThread(); });
     } catch (const std::system_error& error) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to start the window thread: %hs", L"GuiManager::Run",
-                   error.what());
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to start the window thread: %hs", NV_LOG_FUNCTION, error.what());
         return false;
     }
     // A window thread that cannot make its window ends at once and signals the stop event instead of the ready
@@ -128,7 +127,7 @@ bool GuiManager::PostShowDialog(std::unique_ptr<DialogChild> page)
             error = ::GetLastError();
         }
     }
-    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to post message: %lu", L"GuiManager::PostShowDialog", error);
+    NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to post message: %lu", NV_LOG_FUNCTION, error);
     return false;
 }
 
@@ -232,7 +231,7 @@ void GuiManager::OnShowDialog(DialogChild* page)
         return;
     }
     if (incoming->CreatePage(m_instance, m_window) == nullptr) {
-        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create page, last error = %lu", L"GuiManager::OnShowDialog",
+        NV_QOR_LOG(NvQorLogging::Error, L"%s: Failed to create page, last error = %lu", NV_LOG_FUNCTION,
                    ::GetLastError());
         // A page that cannot be shown counts as cancelled; the previous one stays.
         Answer(Cancel);
@@ -274,8 +273,7 @@ void GuiManager::OnDpiChanged(UINT dpi, const RECT& suggested)
 {
     const UINT previous = NvUI::UiDpi();
     NvUI::SetUiDpi(dpi);
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Laid out again for %u DPI (was %u)", L"GuiManager::OnDpiChanged", dpi,
-               previous);
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Laid out again for %u DPI (was %u)", NV_LOG_FUNCTION, dpi, previous);
     ::SetWindowPos(m_window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
                    suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
     if (m_currentPage) {
@@ -312,8 +310,7 @@ INT_PTR GuiManager::OnMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_CLOSE:
         if (IsRemovalShown() && !m_quitting) {
-            NV_QOR_LOG(NvQorLogging::Debug, L"%s: The window stays until the removal has ended",
-                       L"GuiManager::OnMessage");
+            NV_QOR_LOG(NvQorLogging::Debug, L"%s: The window stays until the removal has ended", NV_LOG_FUNCTION);
             return 1;
         }
         // No confirmation: closing the window cancels whatever page is shown.
@@ -349,7 +346,7 @@ INT_PTR GuiManager::OnInitDialog()
 
 INT_PTR GuiManager::OnCommand(int id, int code, HWND control)
 {
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: id=%d, code=%d, HWND=%p", L"GuiManager::OnCommand", id, code,
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: id=%d, code=%d, HWND=%p", NV_LOG_FUNCTION, id, code,
                static_cast<void*>(control));
     const HWND page = m_currentPage ? m_currentPage->GetHandle() : nullptr;
     if (page == nullptr) {

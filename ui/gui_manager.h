@@ -1,8 +1,8 @@
 #pragma once
 
+#include "base/unique_resource.h"
 #include "engine/product_config.h"
 #include "engine/removal_record.h"
-#include "platform/unique_resource.h"
 #include "ui/dialog_child.h"
 #include "ui/nvui_graphics.h"
 #include "ui/nvui_window.h"

@@ -1,6 +1,6 @@
 #include "ui/language_select.h"
 
-#include "app/option_parser.h"
+#include "base/option_parser.h"
 #include "logging/nv_qor_log.h"
 #include "ui/settings.h"
 
@@ -94,8 +94,7 @@ bool LanguageSelect::SelectDefaultLanguage()
 {
     Settings& settings = Settings::Instance();
     const std::vector<std::wstring> selectable = settings.GetLanguages();
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Selectable: %s", L"LanguageSelect::SelectDefaultLanguage",
-               JoinCodes(selectable).c_str());
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Selectable: %s", NV_LOG_FUNCTION, JoinCodes(selectable).c_str());
     if (!SelectLanguageFromCommandLine(selectable) && !SelectLanguageFromEnvironment(selectable)) {
         return false;
     }
@@ -113,18 +112,18 @@ bool LanguageSelect::SelectLanguageFromCommandLine(const std::vector<std::wstrin
     const std::wstring chosen = MatchLanguageOption(requested, selectable, byBase);
     if (chosen.empty()) {
         NV_QOR_LOG(NvQorLogging::Warning,
-                   L"%s: User specified '%s' as language in command-line, but it's not selectable",
-                   L"LanguageSelect::SelectLanguageFromCommandLine", requested.c_str());
+                   L"%s: User specified '%s' as language in command-line, but it's not selectable", NV_LOG_FUNCTION,
+                   requested.c_str());
         return false;
     }
     m_language = chosen;
     if (byBase) {
         NV_QOR_LOG(NvQorLogging::Info,
                    L"%s: Selected '%s' as default language by command-line option '%s': its base language",
-                   L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str(), requested.c_str());
+                   NV_LOG_FUNCTION, m_language.c_str(), requested.c_str());
     } else {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as default language by command-line option",
-                   L"LanguageSelect::SelectLanguageFromCommandLine", m_language.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as default language by command-line option", NV_LOG_FUNCTION,
+                   m_language.c_str());
     }
     return true;
 }
@@ -132,17 +131,14 @@ bool LanguageSelect::SelectLanguageFromCommandLine(const std::vector<std::wstrin
 bool LanguageSelect::SelectLanguageFromEnvironment(const std::vector<std::wstring>& selectable)
 {
     const DisplayLanguage display = QueryDisplayLanguage(GetUserDefaultUILanguage());
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: User display language is '%s' (%s-%s)",
-               L"LanguageSelect::SelectLanguageFromEnvironment", display.englishName.c_str(),
-               display.isoLanguage.c_str(), display.isoCountry.c_str());
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: User display language is '%s' (%s-%s)", NV_LOG_FUNCTION,
+               display.englishName.c_str(), display.isoLanguage.c_str(), display.isoCountry.c_str());
     const std::wstring best = FindBestLanguage(display, selectable, DefaultLanguage);
     if (best.empty()) {
-        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Unable to determine default language",
-                   L"LanguageSelect::SelectLanguageFromEnvironment");
+        NV_QOR_LOG(NvQorLogging::Fatal, L"%s: Unable to determine default language", NV_LOG_FUNCTION);
         return false;
     }
-    NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as the default language",
-               L"LanguageSelect::SelectLanguageFromEnvironment", best.c_str());
+    NV_QOR_LOG(NvQorLogging::Info, L"%s: Selected '%s' as the default language", NV_LOG_FUNCTION, best.c_str());
     m_language = best;
     return true;
 }

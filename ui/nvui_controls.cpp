@@ -1,6 +1,7 @@
 #include "ui/nvui_controls.h"
 
 #include "ui/nvui_accessible.h"
+#include "ui/nvui_text.h"
 #include "ui/nvui_theme.h"
 
 #include <windowsx.h>
@@ -47,49 +48,10 @@ void DrawFocus(HDC dc, const RECT& rect)
 
 void ToggleFocusOnScreen(HWND window, const RECT& rect)
 {
-    const HDC dc = ::GetDC(window);
-    if (dc != nullptr) {
-        DrawFocus(dc, rect);
-        ::ReleaseDC(window, dc);
+    const WindowDc dc(window);
+    if (dc) {
+        DrawFocus(dc.Get(), rect);
     }
-}
-
-SIZE MeasureText(HDC dc, const std::wstring& text, HFONT font)
-{
-    SIZE size = {0, 0};
-    if (text.empty()) {
-        return size;
-    }
-    const HGDIOBJ previous = ::SelectObject(dc, font);
-    ::GetTextExtentExPointW(dc, text.c_str(), static_cast<int>(text.size()), 0, nullptr, nullptr, &size);
-    ::SelectObject(dc, previous);
-    return size;
-}
-
-LONG MeasureHeight(HDC dc, const std::wstring& text, LONG width, UINT format)
-{
-    RECT measured = {0, 0, width, 0};
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measured, format | DT_CALCRECT);
-    return measured.bottom - measured.top;
-}
-
-// The narrowest width at which a centred paragraph takes no more lines than at full width. Set that narrow,
-// its lines come out of even length: wrapping stays free to break anywhere (Japanese and Chinese have no
-// blanks), but never leaves a lone word or syllable on the last line.
-LONG BalancedWidth(HDC dc, const std::wstring& text, LONG width, UINT format)
-{
-    const LONG height = MeasureHeight(dc, text, width, format);
-    LONG narrow = 1;
-    LONG wide = width;
-    while (narrow < wide) {
-        const LONG middle = narrow + (wide - narrow) / 2;
-        if (MeasureHeight(dc, text, middle, format) <= height) {
-            wide = middle;
-        } else {
-            narrow = middle + 1;
-        }
-    }
-    return wide;
 }
 
 } // namespace
@@ -112,9 +74,7 @@ void Control::Attach(HWND window)
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     m_previousProc = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Control::ControlProc)));
-    const HDC windowDc = ::GetDC(window);
-    m_memoryDc.reset(::CreateCompatibleDC(windowDc));
-    ::ReleaseDC(window, windowDc);
+    m_memoryDc.reset(::CreateCompatibleDC(WindowDc(window).Get()));
     const SIZE size = GetClientSize();
     ResizeBuffer(size.cx, size.cy);
 }
@@ -125,15 +85,15 @@ void Control::ResizeBuffer(int width, int height)
         return;
     }
     // The bitmap must match the screen, not the memory DC, which starts out monochrome.
-    const HDC windowDc = ::GetDC(m_window);
-    UniqueBitmap bitmap(::CreateCompatibleBitmap(windowDc, std::max(width, 1), std::max(height, 1)));
-    ::ReleaseDC(m_window, windowDc);
+    UniqueBitmap bitmap(::CreateCompatibleBitmap(WindowDc(m_window).Get(), std::max(width, 1), std::max(height, 1)));
     if (!bitmap) {
         return;
     }
-    const HGDIOBJ previous = ::SelectObject(m_memoryDc.get(), bitmap.get());
-    if (m_initialBitmap == nullptr) {
-        m_initialBitmap = previous;
+    // The memory DC's own first bitmap is what goes back in before the DC is deleted.
+    if (m_bitmapSelection) {
+        m_bitmapSelection.Select(bitmap.get());
+    } else {
+        m_bitmapSelection = SelectedObject(m_memoryDc.get(), bitmap.get());
     }
     m_memoryBitmap = std::move(bitmap);
 }
@@ -142,12 +102,9 @@ void Control::Detach()
 {
     const HWND window = m_window;
     OnDetach();
-    if (m_memoryDc && m_initialBitmap != nullptr) {
-        ::SelectObject(m_memoryDc.get(), m_initialBitmap);
-    }
+    m_bitmapSelection = SelectedObject();
     m_memoryBitmap.reset();
     m_memoryDc.reset();
-    m_initialBitmap = nullptr;
     ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_previousProc));
     ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     m_window = nullptr;
@@ -231,17 +188,16 @@ LRESULT Control::Notify(int code)
 
 LRESULT Control::OnPaint()
 {
-    PAINTSTRUCT paint;
-    const HDC dc = ::BeginPaint(m_window, &paint);
-    if (dc == nullptr) {
+    const PaintDc dc(m_window);
+    if (!dc) {
         return 1;
     }
     RECT client;
     if (m_memoryDc && ::GetClientRect(m_window, &client)) {
         Paint(m_memoryDc.get(), client);
-        ::BitBlt(dc, 0, 0, client.right - client.left, client.bottom - client.top, m_memoryDc.get(), 0, 0, SRCCOPY);
+        ::BitBlt(dc.Get(), 0, 0, client.right - client.left, client.bottom - client.top, m_memoryDc.get(), 0, 0,
+                 SRCCOPY);
     }
-    ::EndPaint(m_window, &paint);
     return 0;
 }
 
@@ -680,78 +636,6 @@ void Spinner::Paint(HDC dc, const RECT& rect)
     const auto start = static_cast<Gdiplus::REAL>((::GetTickCount() / 8) % 360);
     GdipDrawArcI(graphics.get(), pen.get(), rect.left + (width - diameter) / 2, rect.top + (height - diameter) / 2,
                  diameter, diameter, start, 270);
-}
-
-// Free functions
-
-UINT StyleToDrawTextFormat(LONG_PTR style)
-{
-    UINT format = 0;
-    switch (style & SS_TYPEMASK) {
-    case SS_CENTER:
-        format |= DT_CENTER;
-        break;
-    case SS_RIGHT:
-        format |= DT_RIGHT;
-        break;
-    case SS_SIMPLE:
-    case SS_LEFTNOWORDWRAP:
-        format |= DT_SINGLELINE;
-        break;
-    default:
-        break;
-    }
-    if ((style & SS_CENTERIMAGE) != 0) {
-        format |= DT_VCENTER;
-    }
-    switch (style & SS_ELLIPSISMASK) {
-    case SS_ENDELLIPSIS:
-        format |= DT_END_ELLIPSIS;
-        break;
-    case SS_PATHELLIPSIS:
-        format |= DT_PATH_ELLIPSIS;
-        break;
-    default:
-        break;
-    }
-    return format;
-}
-
-void DrawTextBlock(HDC dc, RECT rect, const std::wstring& text, HFONT font, COLORREF color, UINT format)
-{
-    if (text.empty()) {
-        return;
-    }
-    const HGDIOBJ previousFont = ::SelectObject(dc, font);
-    ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, color);
-    if ((format & DT_SINGLELINE) != 0) {
-        format |= DT_NOPREFIX;
-    } else {
-        format |= DT_WORDBREAK | DT_NOPREFIX | DT_EDITCONTROL | DT_NOFULLWIDTHCHARBREAK;
-    }
-    format &= ~static_cast<UINT>(DT_TABSTOP | DT_NOCLIP | DT_EXTERNALLEADING | DT_CALCRECT | DT_INTERNAL |
-                                 DT_MODIFYSTRING | DT_PREFIXONLY);
-    const int length = static_cast<int>(text.size());
-    if ((format & DT_SINGLELINE) == 0) {
-        const LONG available = rect.bottom - rect.top;
-        const LONG height = std::min(MeasureHeight(dc, text, rect.right - rect.left, format), available);
-        if ((format & DT_CENTER) != 0 && height <= available) {
-            const LONG width = BalancedWidth(dc, text, rect.right - rect.left, format);
-            rect.left += (rect.right - rect.left - width) / 2;
-            rect.right = rect.left + width;
-        }
-        if ((format & DT_VCENTER) != 0) {
-            rect.top += (available - height) / 2;
-            rect.bottom = rect.top + height;
-        } else if ((format & DT_BOTTOM) != 0) {
-            rect.top = rect.bottom - height;
-        } else {
-            rect.bottom = rect.top + height;
-        }
-    }
-    ::DrawTextW(dc, text.c_str(), length, &rect, format);
-    ::SelectObject(dc, previousFont);
 }
 
 } // namespace NvUI

@@ -51,7 +51,7 @@ private:
 
     UniqueMemoryDc m_memoryDc;
     UniqueBitmap m_memoryBitmap;
-    HGDIOBJ m_initialBitmap = nullptr;
+    SelectedObject m_bitmapSelection;
     WNDPROC m_previousProc = nullptr;
 };
 
@@ -154,11 +154,5 @@ protected:
 private:
     COLORREF m_color = Colors::BrandBlue;
 };
-
-// Draws wrapped or single-line text into the rectangle, vertically placed as the format asks.
-void DrawTextBlock(HDC dc, RECT rect, const std::wstring& text, HFONT font, COLORREF color, UINT format);
-
-// DrawTextW format bits for the alignment and ellipsis bits of a static control's style.
-UINT StyleToDrawTextFormat(LONG_PTR style);
 
 } // namespace NvUI

@@ -33,6 +33,65 @@ struct StreamRelease {
 
 } // namespace
 
+WindowDc::~WindowDc()
+{
+    if (m_dc != nullptr) {
+        ::ReleaseDC(m_window, m_dc);
+    }
+}
+
+PaintDc::~PaintDc()
+{
+    if (m_dc != nullptr) {
+        ::EndPaint(m_window, &m_paint);
+    }
+}
+
+SelectedObject::SelectedObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_previous(::SelectObject(dc, object))
+{
+    // A failed selection changed nothing and leaves nothing to restore.
+    if (m_previous == nullptr || m_previous == HGDI_ERROR) {
+        m_dc = nullptr;
+        m_previous = nullptr;
+    }
+}
+
+SelectedObject::~SelectedObject()
+{
+    Restore();
+}
+
+SelectedObject::SelectedObject(SelectedObject&& other) noexcept
+    : m_dc(std::exchange(other.m_dc, nullptr)), m_previous(std::exchange(other.m_previous, nullptr))
+{
+}
+
+SelectedObject& SelectedObject::operator=(SelectedObject&& other) noexcept
+{
+    if (this != &other) {
+        Restore();
+        m_dc = std::exchange(other.m_dc, nullptr);
+        m_previous = std::exchange(other.m_previous, nullptr);
+    }
+    return *this;
+}
+
+void SelectedObject::Select(HGDIOBJ object) const
+{
+    if (m_dc != nullptr) {
+        ::SelectObject(m_dc, object);
+    }
+}
+
+void SelectedObject::Restore()
+{
+    if (m_dc != nullptr) {
+        ::SelectObject(m_dc, m_previous);
+        m_dc = nullptr;
+        m_previous = nullptr;
+    }
+}
+
 bool IsWindowsVersionOrLater(DWORD major, DWORD minor)
 {
     OSVERSIONINFOEXW version = {};
@@ -50,10 +109,8 @@ bool IsWindowsVersionOrLater(DWORD major, DWORD minor)
 
 UINT ScreenDpi()
 {
-    const HDC screen = ::GetDC(nullptr);
-    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-    ::ReleaseDC(nullptr, screen);
-    return static_cast<UINT>(dpi);
+    const WindowDc screen(nullptr);
+    return static_cast<UINT>(::GetDeviceCaps(screen.Get(), LOGPIXELSY));
 }
 
 UINT UiDpi()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <windows.h>
 
@@ -22,6 +22,59 @@ using UniqueRegion = UniqueResource<NvHandleTraits::NullIsInvalid<HRGN, NvHandle
 using UniqueMemoryDc = UniqueResource<NvHandleTraits::NullIsInvalid<HDC, NvHandleTraits::DeleteMemoryDc>>;
 
 namespace NvUI {
+
+// The device context of a window's client area (of the screen for a null window), released when it goes.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) : m_window(window), m_dc(::GetDC(window)) {}
+    ~WindowDc();
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC Get() const { return m_dc; }
+    explicit operator bool() const { return m_dc != nullptr; }
+
+private:
+    HWND m_window;
+    HDC m_dc;
+};
+
+// The device context of a WM_PAINT, from BeginPaint to EndPaint.
+class PaintDc {
+public:
+    explicit PaintDc(HWND window) : m_window(window), m_dc(::BeginPaint(window, &m_paint)) {}
+    ~PaintDc();
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+
+    HDC Get() const { return m_dc; }
+    explicit operator bool() const { return m_dc != nullptr; }
+
+private:
+    HWND m_window;
+    PAINTSTRUCT m_paint{};
+    HDC m_dc;
+};
+
+// An object selected into a device context; what it replaced is selected again when this goes.
+class SelectedObject {
+public:
+    SelectedObject() = default;
+    SelectedObject(HDC dc, HGDIOBJ object);
+    ~SelectedObject();
+    SelectedObject(SelectedObject&& other) noexcept;
+    SelectedObject& operator=(SelectedObject&& other) noexcept;
+
+    explicit operator bool() const { return m_dc != nullptr; }
+    // Selects another object in place of the current one; the first selection's predecessor still comes back.
+    void Select(HGDIOBJ object) const;
+
+private:
+    void Restore();
+
+    HDC m_dc = nullptr;
+    HGDIOBJ m_previous = nullptr;
+};
 
 // The colours of the flat look.
 namespace Colors {

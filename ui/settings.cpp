@@ -1,6 +1,6 @@
 #include "ui/settings.h"
 
-#include "platform/text_conversion.h"
+#include "base/text_conversion.h"
 
 #include "logging/nv_qor_log.h"
 
@@ -61,12 +61,11 @@ bool Settings::SelectLanguage(const std::wstring& code)
     std::lock_guard lock(m_lock);
     // Membership is judged by the customizations, so both resources must carry the same codes.
     if (code != GlobalLanguage && code != LocalLanguage && m_customizations.contains(code)) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Language '%s' selected", L"Settings::SelectLanguage", code.c_str());
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Language '%s' selected", NV_LOG_FUNCTION, code.c_str());
         m_language = code;
         return true;
     }
-    NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to select '%ls' language", L"Settings::SelectLanguage",
-               code.c_str());
+    NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to select '%ls' language", NV_LOG_FUNCTION, code.c_str());
     return false;
 }
 
@@ -95,7 +94,7 @@ bool Settings::LoadFromString(int scope, const std::wstring& text)
         }
         start = end + 1;
     }
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Loaded %zu values", L"Settings::LoadFromString", loaded);
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Loaded %zu values", NV_LOG_FUNCTION, loaded);
     return loaded != 0;
 }
 
@@ -146,13 +145,13 @@ std::wstring Settings::LoadResource(HINSTANCE instance, unsigned id)
 {
     HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(id), ResourceType);
     if (resource == nullptr) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Didn't find properties, last error = %lu", L"Settings::LoadResource",
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Didn't find properties, last error = %lu", NV_LOG_FUNCTION,
                    GetLastError());
         return {};
     }
     HGLOBAL loaded = ::LoadResource(instance, resource);
     if (loaded == nullptr) {
-        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to load resource, last error = %lu", L"Settings::LoadResource",
+        NV_QOR_LOG(NvQorLogging::Warning, L"%s: Failed to load resource, last error = %lu", NV_LOG_FUNCTION,
                    GetLastError());
         return {};
     }
@@ -161,7 +160,7 @@ std::wstring Settings::LoadResource(HINSTANCE instance, unsigned id)
         return {};
     }
     const DWORD size = SizeofResource(instance, resource);
-    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Loading resource id %u (size %lu)", L"Settings::LoadResource", id, size);
+    NV_QOR_LOG(NvQorLogging::Debug, L"%s: Loading resource id %u (size %lu)", NV_LOG_FUNCTION, id, size);
     return Utf8ToWide(std::string_view(bytes, size));
 }
 

@@ -1,5 +1,5 @@
-#include "app/option_parser.h"
 #include "app/tool_options.h"
+#include "base/option_parser.h"
 
 #include <gtest/gtest.h>
 

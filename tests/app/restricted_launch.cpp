@@ -1,6 +1,6 @@
 // Starts a program with the Administrators group made deny-only in its token and returns its exit code:
 // how a user without administrator rights runs the tool.
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <cstdio>
 #include <string>

@@ -1,6 +1,6 @@
-#include "app/option_parser.h"
 #include "app/ui_tool.h"
-#include "platform/unique_resource.h"
+#include "base/option_parser.h"
+#include "base/unique_resource.h"
 #include "tests/engine/script_folder.h"
 #include "ui/gui_manager.h"
 #include "ui/language_select.h"

@@ -1,6 +1,6 @@
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
 #include "engine/lua_script.h"
-#include "platform/text_conversion.h"
+#include "modules/host_module.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
+#include "base/text_conversion.h"
 #include "engine/product.h"
 #include "engine/removal_record.h"
-#include "engine/status.h"
 #include "engine/ui_tool_lib.h"
-#include "platform/text_conversion.h"
+#include "modules/status.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "engine/lua_uninstall_script.h"
 #include "engine/product.h"
-#include "engine/status.h"
+#include "modules/status.h"
 #include "script_folder.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/unique_resource.h"
 #include "logging/log_file_system.h"
-#include "platform/unique_resource.h"
 
 namespace {
 

@@ -3,9 +3,12 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "logging/console_output.h"
 #include "logging/log_format.h"
+#include "logging/nv_qor_log.h"
 #include "tests/logging/fake_log_platform.h"
 
 using namespace NvLogTest;
@@ -19,6 +22,46 @@ template <typename Char> int Format(Char* buffer, size_t capacity, const Char* f
     const int length = NvQorLogging::FormatText(buffer, capacity, format, args);
     va_end(args);
     return length;
+}
+
+const wchar_t* NameOfFreeFunction()
+{
+    return NV_LOG_FUNCTION;
+}
+
+const wchar_t* NameAskedFirstWithAnError()
+{
+    return NV_LOG_FUNCTION;
+}
+
+struct Named {
+    std::vector<std::wstring> Names() const
+    {
+        return {NV_LOG_FUNCTION, [] { return std::wstring(NV_LOG_FUNCTION); }()};
+    }
+};
+
+TEST(FunctionName, IsTheQualifiedNameWithoutTypesOrParameters)
+{
+    const std::pair<const char*, const wchar_t*> cases[] = {
+        {"void UiToolLib::RemoveProduct(Product&)", L"UiToolLib::RemoveProduct"},
+        {"bool {anonymous}::Extract({anonymous}::ArchiveSource&, const std::wstring&)",
+         L"`anonymous-namespace'::Extract"},
+        {"std::vector<std::__cxx11::basic_string<wchar_t> > UiToolLib::ListScripts() const", L"UiToolLib::ListScripts"},
+        {"ZipDropper::ZipDropper()", L"ZipDropper::ZipDropper"},
+        {"const wchar_t* Name<int, char>::Get(int) [with T = int]", L"Name::Get"},
+        {"int {anonymous}::Run(lua_State*)::<lambda(const std::wstring&)>", L"`anonymous-namespace'::Run"},
+        {"void Callable::operator()(int) const", L"Callable::operator()"},
+    };
+    for (const auto& [pretty, name] : cases) {
+        EXPECT_EQ(NvQorLogging::FunctionName(pretty), name) << pretty;
+    }
+    EXPECT_STREQ(NameOfFreeFunction(), L"`anonymous-namespace'::NameOfFreeFunction");
+    EXPECT_EQ(Named().Names(), (std::vector<std::wstring>(2, L"`anonymous-namespace'::Named::Names")))
+        << "a lambda logs under the function it is in";
+    ::SetLastError(ERROR_INVALID_DATA);
+    EXPECT_STREQ(NameAskedFirstWithAnError(), L"`anonymous-namespace'::NameAskedFirstWithAnError");
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA)) << "the last error stays for the log call";
 }
 
 TEST(FormatText, FollowsWindowsConventionsAndAcceptsSizeModifierZ)

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "logging/logger.h"
 #include "logging/nv_qor_log.h"
-#include "platform/unique_resource.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "base/unique_resource.h"
 #include "logging/nv_qor_log.h"
-#include "platform/unique_resource.h"
 
 namespace {
 

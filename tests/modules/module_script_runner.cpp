@@ -1,12 +1,12 @@
 // Runs Lua test scripts in states that carry the host modules, plus a `TestHost` table for what the modules
 // themselves cannot do: reading the log, the removal status, creating keys and values of every type,
 // access lists, files and open handles. Exit code 0 when every script ran to its end without an error.
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 #include "engine/lua_script.h"
-#include "engine/status.h"
 #include "logging/nv_qor_log.h"
+#include "modules/status.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
 #include "tests/harness/registry_plants.h"
 
 #include <windows.h>

@@ -1,11 +1,11 @@
 // GUID packing, the forced clean-up of component references (also after other programs changed them), and the Windows
 // Installer service in safe mode, which Wine never boots into. Registers and starts the service: run in a fresh prefix.
+#include "base/unique_resource.h"
 #include "modules/msi_cleanup.h"
 #include "modules/msi_guid.h"
 #include "modules/msi_registry_index.h"
 #include "modules/msi_service.h"
 #include "platform/service.h"
-#include "platform/unique_resource.h"
 #include "tests/harness/wait_for.h"
 
 #include <gtest/gtest.h>

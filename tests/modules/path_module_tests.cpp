@@ -1,7 +1,7 @@
 // Path module against the real "PendingFileRenameOperations" value of the session manager.
 #include "tests/modules/system_test_support.h"
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +91,7 @@ const Pair kFolderA = {L"\\??\\C:\\A\\sub\\", L""};
 const std::vector<Pair> kPairs = {kDeleteA,      kRenameB,     kDeleteAB, kLowerCaseDrive,
                                   kTargetUnderA, kPlainSource, kFolderA};
 
-TEST_F(PendingRenamesTest, RemovesTheOperationsWhoseSourceStartsWithThePrefix)
+TEST_F(PendingRenamesTest, RemovesTheOperationsWhoseSourceOrTargetLiesInThePrefix)
 {
     struct Case {
         std::wstring prefix;
@@ -99,11 +99,13 @@ TEST_F(PendingRenamesTest, RemovesTheOperationsWhoseSourceStartsWithThePrefix)
     };
     const Case cases[] = {
         // Whole path components compared without case, in NT or plain form: C:\A is not a prefix of
-        // C:\AB\x.dll, nor C:\A\x of C:\A\x.dll.
-        {L"C:\\A", {kRenameB, kDeleteAB, kTargetUnderA}},
-        {L"C:\\A\\", {kRenameB, kDeleteAB, kTargetUnderA}},
-        {L"\\??\\C:\\A", {kRenameB, kDeleteAB, kTargetUnderA}},
-        {L"c:\\a", {kRenameB, kDeleteAB, kTargetUnderA}},
+        // C:\AB\x.dll, nor C:\A\x of C:\A\x.dll. A rename into C:\A would bring a file back there.
+        {L"C:\\A", {kRenameB, kDeleteAB}},
+        {L"C:\\A\\", {kRenameB, kDeleteAB}},
+        {L"\\??\\C:\\A", {kRenameB, kDeleteAB}},
+        {L"c:\\a", {kRenameB, kDeleteAB}},
+        {L"C:\\B\\z.dll", {kDeleteA, kDeleteAB, kLowerCaseDrive, kTargetUnderA, kPlainSource, kFolderA}},
+        {L"C:\\A\\w.dll", {kDeleteA, kRenameB, kDeleteAB, kLowerCaseDrive, kPlainSource, kFolderA}},
         {L"C:\\A\\x", kPairs},
         {L"C:\\A\\x.dll", {kRenameB, kDeleteAB, kTargetUnderA, kPlainSource, kFolderA}},
         {L"C:\\B\\y.dll", {kDeleteA, kDeleteAB, kLowerCaseDrive, kTargetUnderA, kPlainSource, kFolderA}},
@@ -147,7 +149,7 @@ TEST_F(PendingRenamesTest, LeavesValuesThatAreNotPairsAlone)
     const LogWindow log;
     EXPECT_EQ(Remove(L"C:\\A"), "");
     EXPECT_EQ(ReadPending(), std::nullopt);
-    EXPECT_TRUE(log.Contains("`anonymous-namespace'::Win32RegistryForTools::GetValueRaw: Failed to get value "
+    EXPECT_TRUE(log.Contains("`anonymous-namespace'::ReadValue: Failed to get value "
                              "'PendingFileRenameOperations'. Error: 2"))
         << log.Text();
     EXPECT_TRUE(log.Contains("`anonymous-namespace'::GetAllPendingPairs: Error reading 'PendingFileRenameOperations'"))

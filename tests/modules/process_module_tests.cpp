@@ -1,8 +1,8 @@
 // Process module against real processes: copies of the product program under several names and folders.
 #include "tests/modules/system_test_support.h"
 
+#include "base/unique_resource.h"
 #include "platform/paths.h"
-#include "platform/unique_resource.h"
 
 #include <gtest/gtest.h>
 

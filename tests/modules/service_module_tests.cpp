@@ -2,7 +2,7 @@
 #include "tests/harness/wait_for.h"
 #include "tests/modules/system_test_support.h"
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <gtest/gtest.h>
 

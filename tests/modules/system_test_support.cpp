@@ -1,9 +1,9 @@
 #include "tests/modules/system_test_support.h"
 
-#include "engine/host_module.h"
+#include "base/text_conversion.h"
 #include "logging/nv_qor_log.h"
+#include "modules/host_module.h"
 #include "platform/paths.h"
-#include "platform/text_conversion.h"
 #include "tests/harness/wait_for.h"
 
 #include <gtest/gtest.h>

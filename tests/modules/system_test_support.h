@@ -2,8 +2,8 @@
 
 // Shared pieces of the Process, Service, Win32Driver and Path module tests: a Lua state with the host
 // modules, the test program's log, temporary folders and the paths of the programs built for the tests.
-#include "platform/text_conversion.h"
-#include "platform/unique_resource.h"
+#include "base/text_conversion.h"
+#include "base/unique_resource.h"
 
 #include <gtest/gtest.h>
 #include <lua.hpp>

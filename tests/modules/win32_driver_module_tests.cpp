@@ -1,7 +1,7 @@
 // Win32Driver module against root-enumerated devices created through the setup API.
 #include "tests/modules/system_test_support.h"
 
-#include "platform/unique_device_info.h"
+#include "base/unique_device_info.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Runs in a throwaway Wine prefix (fresh_prefix_tests.sh): the tests schedule deletions at restart, which
 // changes the machine's pending rename list.
-#include "engine/status.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "platform/pending_renames.h"
 #include "platform/registry.h"
 #include "platform/security.h"
 #include "platform/special_folders.h"
@@ -73,13 +73,12 @@ bool IsPending(const std::wstring& path)
 }
 
 // Every test works in a directory of its own under the temporary directory and starts with no pending
-// renames and a clean removal status.
+// renames. Track() notes whether a removal left anything to the restart.
 class FileOpsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         Win32Registry().DeleteValue(kSessionManager, kPendingRenames);
-        Status::Instance().Reset();
         // Not the tool's "nv<digits>.tmp": a tool run in the same prefix removes those as an earlier run's.
         m_root = CreateUniqueDirectory(QueryTempDirectory(), L"nvtest", nullptr);
         ASSERT_FALSE(m_root.empty());
@@ -87,6 +86,12 @@ protected:
     void TearDown() override { FileOps::RemoveDirectoryTree(m_root, false); }
 
     std::wstring Path(const std::wstring& relative) const { return MakePath(m_root, relative); }
+    FileOps::Result Track(FileOps::Result result)
+    {
+        m_scheduled = m_scheduled || result.scheduled;
+        return result;
+    }
+    bool m_scheduled = false;
 
     std::wstring m_root;
 };
@@ -150,12 +155,12 @@ TEST_F(FileOpsTest, ParentsGoOnlyWhenNothingElseIsLeft)
     // Empty folders are no reason to keep the parent, nor to wait for a restart that could not delete it.
     MakeDirectory(Path(L"lonely\\empty"));
     MakeDirectory(Path(L"lonely\\empty\\deeper"));
-    EXPECT_TRUE(FileOps::DeleteFileAndParent(Path(L"lonely\\only.txt")));
+    EXPECT_TRUE(Track(FileOps::DeleteFileAndParent(Path(L"lonely\\only.txt"))));
     EXPECT_FALSE(Exists(Path(L"lonely")));
-    EXPECT_TRUE(FileOps::DeleteFileAndParent(Path(L"shared\\one.txt")));
+    EXPECT_TRUE(Track(FileOps::DeleteFileAndParent(Path(L"shared\\one.txt"))));
     EXPECT_TRUE(Exists(Path(L"shared\\other.txt")));
-    EXPECT_FALSE(FileOps::DeleteFileAndParent(Path(L"shared"))) << "a directory is not a file";
-    EXPECT_FALSE(FileOps::DeleteFileAndParent(Path(L"missing.txt")));
+    EXPECT_FALSE(Track(FileOps::DeleteFileAndParent(Path(L"shared")))) << "a directory is not a file";
+    EXPECT_FALSE(Track(FileOps::DeleteFileAndParent(Path(L"missing.txt"))));
 
     MakeDirectory(Path(L"product"));
     MakeDirectory(Path(L"product\\bin"));
@@ -163,14 +168,14 @@ TEST_F(FileOpsTest, ParentsGoOnlyWhenNothingElseIsLeft)
     MakeDirectory(Path(L"vendor"));
     MakeDirectory(Path(L"vendor\\product"));
     MakeDirectory(Path(L"vendor\\other"));
-    EXPECT_TRUE(FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(Path(L"vendor\\product")));
+    EXPECT_TRUE(Track(FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(Path(L"vendor\\product"))));
     EXPECT_TRUE(Exists(Path(L"vendor\\other")));
     EXPECT_FALSE(Exists(Path(L"vendor\\product")));
-    EXPECT_TRUE(FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(Path(L"vendor\\other")));
+    EXPECT_TRUE(Track(FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(Path(L"vendor\\other"))));
     EXPECT_FALSE(Exists(Path(L"vendor")));
 
-    EXPECT_FALSE(FileOps::RemoveRecursive(Path(L"missing\\deeper")));
-    EXPECT_FALSE(Status::Instance().IsRebootNeeded());
+    EXPECT_FALSE(Track(FileOps::RemoveRecursive(Path(L"missing\\deeper"))));
+    EXPECT_FALSE(m_scheduled);
     EXPECT_TRUE(PendingRenames().empty());
 }
 
@@ -225,8 +230,9 @@ TEST_F(FileOpsTest, RemoveRecursiveRemovesWhatItCanAndSchedulesTheRest)
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
-    EXPECT_TRUE(FileOps::RemoveRecursive(tree)) << "everything is either gone or scheduled";
-    EXPECT_TRUE(Status::Instance().IsRebootNeeded());
+    const FileOps::Result result = FileOps::RemoveRecursive(tree);
+    EXPECT_TRUE(result) << "everything is either gone or scheduled";
+    EXPECT_TRUE(result.scheduled);
 
     EXPECT_FALSE(Exists(tree + L"\\readonly"));
     EXPECT_FALSE(Exists(denied));
@@ -235,7 +241,7 @@ TEST_F(FileOpsTest, RemoveRecursiveRemovesWhatItCanAndSchedulesTheRest)
     for (const std::wstring& scheduled : {held, tree + L"\\busy", tree}) {
         EXPECT_TRUE(IsPending(scheduled)) << testing::PrintToString(scheduled);
     }
-    EXPECT_TRUE(HasPendingFileOperation(tree));
+    EXPECT_TRUE(PendingRenames::Concerns(tree));
     if (linkedTree != nullptr && linkTarget != nullptr) {
         EXPECT_TRUE(Exists(MakePath(linkTarget, L"inner\\keep.txt"))) << "the link was followed";
         // Windows removes the junction at once; Wine cannot delete a directory symbolic link and schedules it.
@@ -278,11 +284,11 @@ TEST_F(FileOpsTest, LinksAreRemovedAsNamesAndNeverFollowed)
         {"directory removal of a link", root, [&] { FileOps::WipeDirectoryInternal(root); }},
         {"work directory removal of a link", root, [&] { FileOps::RemoveDirectoryTree(root, true); }},
         {"recursive removal below a link", way, [&] { FileOps::RemoveRecursive(way + L"\\inner"); }},
-        {"file removal below a link", way, [&] { FileOps::WipeFileInternal(way + L"\\file.txt", 0); }},
+        {"file removal below a link", way, [&] { FileOps::WipeFileInternal(way + L"\\file.txt"); }},
         {"file and parent below a link", way, [&] { FileOps::DeleteFileAndParent(way + L"\\inner\\keep.txt"); }},
         {"parent if empty below a link", way,
          [&] { FileOps::RemoveDirectoryRecursiveAndParentIfEmpty(way + L"\\inner"); }},
-        {"file removal of a file link", file, [&] { FileOps::WipeFileInternal(file, 0); }},
+        {"file removal of a file link", file, [&] { FileOps::WipeFileInternal(file); }},
         {"recursive removal of a file link", file, [&] { FileOps::RemoveRecursive(file); }},
     };
     for (const Case& c : cases) {
@@ -314,12 +320,12 @@ TEST_F(FileOpsTest, NamesEndingInDotOrSpaceAreTakenAsWritten)
         EXPECT_TRUE(IsDirectory(directory) && !IsFile(directory));
         EXPECT_TRUE(FileOps::ContainsFiles(directory, false));
         EXPECT_EQ(FileOps::ListDirectory(directory, false, false).size(), 0u);
-        EXPECT_TRUE(FileOps::WipeFileInternal(file, FILE_ATTRIBUTE_READONLY));
-        EXPECT_TRUE(FileOps::RemoveRecursive(directory));
+        EXPECT_TRUE(Track(FileOps::WipeFileInternal(file)));
+        EXPECT_TRUE(Track(FileOps::RemoveRecursive(directory)));
         EXPECT_FALSE(Exists(file));
         EXPECT_FALSE(Exists(directory));
     }
-    EXPECT_FALSE(Status::Instance().IsRebootNeeded()) << "removed at once, not left to the restart";
+    EXPECT_FALSE(m_scheduled) << "removed at once, not left to the restart";
 }
 
 // Wine does not let an access list refuse the owner's own ownership reset; the seam reproduces a file that
@@ -415,20 +421,20 @@ TEST_F(OwnershipSeamTest, DeniedFileEscalatesThroughOwnershipToRestart)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Status::Instance().Reset();
         g_seam = SeamState();
         g_seam.lockedPath = Path(L"locked.txt");
         g_seam.ownershipResult = c.ownershipResult;
         WriteTextFile(g_seam.lockedPath, FILE_ATTRIBUTE_READONLY);
 
-        EXPECT_TRUE(FileOps::WipeFileInternal(g_seam.lockedPath, FILE_ATTRIBUTE_READONLY));
+        const FileOps::Result result = FileOps::WipeFileInternal(g_seam.lockedPath);
+        EXPECT_TRUE(result);
         EXPECT_EQ(g_seam.ownershipCalls, 1);
         EXPECT_EQ(g_seam.lastType, SE_FILE_OBJECT);
         EXPECT_EQ(g_seam.lastInformation, static_cast<SECURITY_INFORMATION>(0x80000005));
         EXPECT_EQ(g_seam.lastDacl, L"D:(A;OICI;GA;;;BA)(A;OICI;GA;;;SY)") << "Administrators and SYSTEM only";
         EXPECT_EQ(Exists(g_seam.lockedPath), !c.deletedNow);
         EXPECT_EQ(IsPending(g_seam.lockedPath), !c.deletedNow);
-        EXPECT_EQ(Status::Instance().IsRebootNeeded(), !c.deletedNow);
+        EXPECT_EQ(result.scheduled, !c.deletedNow);
         ::SetFileAttributesW(g_seam.lockedPath.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(g_seam.lockedPath.c_str());
     }
@@ -462,7 +468,7 @@ TEST_F(OwnershipSeamTest, HardLinkLosesOnlyItsName)
         ::CreateFileW(outside.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
-    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard));
     EXPECT_EQ(g_seam.ownershipCalls, 0) << "security of a file with other names is never reset";
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
     EXPECT_EQ(Content(outside), "outside\n");
@@ -470,7 +476,7 @@ TEST_F(OwnershipSeamTest, HardLinkLosesOnlyItsName)
     EXPECT_FALSE(IsPending(outside));
 
     holder.reset();
-    EXPECT_TRUE(FileOps::WipeFileInternal(hard, FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(FileOps::WipeFileInternal(hard));
     EXPECT_NE(::GetFileAttributesW(outside.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attributes untouched";
     EXPECT_EQ(g_seam.ownershipCalls, 0);
     ::SetFileAttributesW(outside.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -491,22 +497,23 @@ TEST_F(FileOpsTest, WorkDirectoryRemovalHonoursTheDelayFlag)
     EXPECT_FALSE(Exists(work + L"\\scripts"));
     EXPECT_TRUE(PendingRenames().empty());
 
-    EXPECT_TRUE(FileOps::RemoveDirectoryTree(work, true));
+    const FileOps::Result scheduled = FileOps::RemoveDirectoryTree(work, true);
+    EXPECT_TRUE(scheduled);
+    EXPECT_TRUE(scheduled.scheduled) << "the caller learns what waits for the restart";
     EXPECT_TRUE(IsPending(held));
     EXPECT_TRUE(IsPending(work));
-    EXPECT_FALSE(Status::Instance().IsRebootNeeded()) << "the work directory does not ask for a restart";
 
     holder.reset();
     EXPECT_TRUE(FileOps::RemoveDirectoryTree(work, false));
     EXPECT_FALSE(FileOps::RemoveDirectoryTree(work, false)) << "a missing directory cannot be searched";
 }
 
-TEST(HasPendingFileOperation, MatchesPrefixesOfSourcesAndTargets)
+TEST(PendingRenames, ConcernPrefixesOfSourcesAndTargets)
 {
-    // Deletions of C:\A\x.dll and C:\Product2\x.dll and a rename of C:\B\y.dll to C:\B\z.dll, as the
-    // session manager keeps them.
+    // Deletions of C:\A\x.dll and C:\Product2\x.dll, a rename of C:\B\y.dll to C:\B\z.dll and a replacing
+    // rename of C:\D\m.dll to C:\E\n.dll, as the session manager keeps them.
     const wchar_t pending[] = L"\\??\\C:\\A\\x.dll\0\0\\??\\C:\\B\\y.dll\0\\??\\C:\\B\\z.dll\0"
-                              L"\\??\\C:\\Product2\\x.dll\0\0";
+                              L"\\??\\C:\\Product2\\x.dll\0\0\\??\\C:\\D\\m.dll\0!\\??\\C:\\E\\n.dll\0\0";
     {
         HKEY key = nullptr;
         ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
@@ -525,13 +532,14 @@ TEST(HasPendingFileOperation, MatchesPrefixesOfSourcesAndTargets)
         {L"C:\\A\\x.dll2", false}, {L"", false},
         {L"C:\\Prod", false},      {L"C:\\Product2", true},
         {L"C:\\Product2\\", true}, {L"\\\\?\\C:\\Product2\\X.dll", true},
-        {L"C:\\A\\x", false},
+        {L"C:\\A\\x", false},      {L"C:\\E", true},
+        {L"C:\\D\\m.dll", true},   {L"!", false},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(HasPendingFileOperation(c.path), c.pending) << testing::PrintToString(std::wstring(c.path));
+        EXPECT_EQ(PendingRenames::Concerns(c.path), c.pending) << testing::PrintToString(std::wstring(c.path));
     }
     ASSERT_TRUE(Win32Registry().DeleteValue(kSessionManager, kPendingRenames));
-    EXPECT_FALSE(HasPendingFileOperation(L"C:\\A"));
+    EXPECT_FALSE(PendingRenames::Concerns(L"C:\\A"));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/text_conversion.h"
 #include "platform/registry.h"
-#include "platform/text_conversion.h"
 
 #include <windows.h>
 

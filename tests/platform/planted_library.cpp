@@ -1,7 +1,7 @@
 // A library planted where the tool must never load one from, or named by a registry override. Loading it appends
 // "loaded" to "<its own path>.loaded"; it answers the lazily bound calls with recognisable results and records the
 // dependency record its loader hands it, read at the record's fixed byte offsets.
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "platform/privilege.h"
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <gtest/gtest.h>
 

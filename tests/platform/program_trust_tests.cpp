@@ -1,5 +1,5 @@
+#include "base/unique_resource.h"
 #include "platform/program_trust.h"
-#include "platform/unique_resource.h"
 
 #include <gtest/gtest.h>
 

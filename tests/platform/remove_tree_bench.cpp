@@ -17,7 +17,7 @@ int wmain(int argc, wchar_t** argv)
     LARGE_INTEGER end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    const bool removed = FileOps::RemoveRecursive(argv[1]);
+    const bool removed = FileOps::RemoveRecursive(argv[1]).done;
     ::QueryPerformanceCounter(&end);
     std::printf("RemoveRecursive: %s in %.3f s\n", removed ? "removed" : "FAILED",
                 static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));

@@ -1,7 +1,7 @@
 // A product's own uninstaller, as shipped in its installation folder: it finds the product's Windows Installer
 // package through the product's registry key (HKLM\SOFTWARE\Norvane\<name of the folder it runs from>, value
 // "ProductCode") and removes it silently. The exit code is msiexec's; 1605 when the product is unknown.
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #include "ui/language_select.h"
 
-#include "app/option_parser.h"
+#include "base/option_parser.h"
 #include "tests/ui/test_resources.h"
 #include "ui/settings.h"
 

@@ -1,4 +1,4 @@
-#include "platform/text_conversion.h"
+#include "base/text_conversion.h"
 #include "ui/settings.h"
 
 #include "tests/ui/test_resources.h"

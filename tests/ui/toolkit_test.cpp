@@ -1,5 +1,6 @@
 // The flat controls painted into memory and checked pixel by pixel, their link text, fonts and attachment.
 #include "ui/nvui_controls.h"
+#include "ui/nvui_text.h"
 #include "ui/nvui_theme.h"
 
 #include "tests/ui/ink_lines.h"

@@ -1,6 +1,6 @@
 #include "tests/products/nv_kit/devices.h"
 
-#include "platform/unique_device_info.h"
+#include "base/unique_device_info.h"
 #include "tests/products/nv_kit/output.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "tests/products/nv_kit/processes.h"
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 #include "tests/products/nv_kit/output.h"
 
 #include <windows.h>

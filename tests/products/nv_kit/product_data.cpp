@@ -1,6 +1,6 @@
 #include "tests/products/nv_kit/product_data.h"
 
-#include "platform/unique_resource.h"
+#include "base/unique_resource.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "platform/text_conversion.h"
+#include "base/text_conversion.h"
 
 #include <climits>
 

@@ -1,6 +1,6 @@
-#include "engine/host_module.h"
+#include "modules/host_module.h"
 
-#include "engine/script_clock.h"
+#include "modules/script_clock.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/status.h"
+#include "modules/status.h"
 
 #include <gtest/gtest.h>
 

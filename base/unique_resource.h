@@ -47,12 +47,13 @@ private:
 };
 
 namespace NvHandleTraits {
-template <typename T, auto CloseFn> struct NullIsInvalid {
+// `Kind` keeps handle kinds of one C type apart, so that an event cannot be passed where a mutex is expected.
+template <typename T, auto CloseFn, typename Kind = T> struct NullIsInvalid {
     using Type = T;
     static Type Invalid() { return nullptr; }
     static void Close(Type value) { CloseFn(value); }
 };
-template <auto CloseFn> struct MinusOneIsInvalid {
+template <auto CloseFn, typename Kind = void> struct MinusOneIsInvalid {
     using Type = HANDLE;
     static Type Invalid() { return INVALID_HANDLE_VALUE; }
     static void Close(Type value) { CloseFn(value); }
@@ -95,14 +96,18 @@ inline void DeleteGdiObject(HGDIOBJ h)
 }
 } // namespace NvHandleTraits
 
-// Kernel handles whose failure value is null: events, mutexes, threads, processes, tokens.
+// Kernel handles whose failure value is null: threads and processes; events, mutexes and tokens each a kind.
 using UniqueHandle = UniqueResource<NvHandleTraits::NullIsInvalid<HANDLE, NvHandleTraits::CloseKernelHandle>>;
-using UniqueEvent = UniqueHandle;
-using UniqueMutex = UniqueHandle;
-using UniqueToken = UniqueHandle;
+using UniqueEvent =
+    UniqueResource<NvHandleTraits::NullIsInvalid<HANDLE, NvHandleTraits::CloseKernelHandle, struct NvEventKind>>;
+using UniqueMutex =
+    UniqueResource<NvHandleTraits::NullIsInvalid<HANDLE, NvHandleTraits::CloseKernelHandle, struct NvMutexKind>>;
+using UniqueToken =
+    UniqueResource<NvHandleTraits::NullIsInvalid<HANDLE, NvHandleTraits::CloseKernelHandle, struct NvTokenKind>>;
 // Kernel handles whose failure value is INVALID_HANDLE_VALUE: files and tool-help snapshots.
 using UniqueFile = UniqueResource<NvHandleTraits::MinusOneIsInvalid<NvHandleTraits::CloseKernelHandle>>;
-using UniqueSnapshot = UniqueFile;
+using UniqueSnapshot =
+    UniqueResource<NvHandleTraits::MinusOneIsInvalid<NvHandleTraits::CloseKernelHandle, struct NvSnapshotKind>>;
 using UniqueFind = UniqueResource<NvHandleTraits::MinusOneIsInvalid<NvHandleTraits::CloseFind>>;
 using UniqueKey = UniqueResource<NvHandleTraits::NullIsInvalid<HKEY, NvHandleTraits::CloseKey>>;
 using UniqueServiceHandle = UniqueResource<NvHandleTraits::NullIsInvalid<SC_HANDLE, NvHandleTraits::CloseService>>;

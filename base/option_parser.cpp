@@ -1,4 +1,4 @@
-#include "app/option_parser.h"
+#include "base/option_parser.h"
 
 #include <windows.h>
 

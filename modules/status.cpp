@@ -1,4 +1,4 @@
-#include "engine/status.h"
+#include "modules/status.h"
 
 #include "logging/nv_qor_log.h"
 
@@ -20,7 +20,7 @@ void Status::SetRebootNeeded()
 {
     std::lock_guard<std::mutex> guard(m_lock);
     if (!m_rebootNeeded) {
-        NV_QOR_LOG(NvQorLogging::Info, L"%s: Reboot is needed", L"Status::SetRebootNeeded");
+        NV_QOR_LOG(NvQorLogging::Info, L"%s: Reboot is needed", NV_LOG_FUNCTION);
     }
     m_rebootNeeded = true;
     ++m_reports.rebootNeeded;

@@ -1,4 +1,4 @@
-#include "engine/script_clock.h"
+#include "modules/script_clock.h"
 
 namespace {
 
