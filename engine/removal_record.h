@@ -7,6 +7,20 @@
 #include <string>
 #include <vector>
 
+// One trace of a product that its clean-up found (a service, a key, a hook), and what became of it.
+struct TraceOutcome {
+    enum class State {
+        Removed, // gone
+        Restart, // goes at the next restart
+        Left,    // still there, for `reason`
+    };
+
+    std::wstring kind;
+    std::wstring item;
+    State state = State::Removed;
+    std::wstring reason;
+};
+
 // What one product went through in this run, for the run report.
 struct ProductOutcome {
     enum class Result {
@@ -26,12 +40,15 @@ struct ProductOutcome {
     uint64_t milliseconds = 0;
     // The Error and Fatal log lines written during its clean-up, at most kMaxErrorLines.
     std::vector<std::wstring> errorLines;
+    // The traces its clean-up reported, at most kMaxTraces, in the order reported.
+    std::vector<TraceOutcome> traces;
 };
 
 // Process-wide: the products of the last detection and what their removal did; filled by the removal engine.
 class RemovalRecord {
 public:
     static constexpr size_t kMaxErrorLines = 50;
+    static constexpr size_t kMaxTraces = 2000;
 
     static RemovalRecord& Instance();
 
@@ -40,7 +57,7 @@ public:
     // Starts over with the products of a removal, with their selection; the unselected ones are final.
     void BeginRemoval(const ProductList& products);
     void SetOutcome(size_t index, ProductOutcome::Result result, uint64_t milliseconds,
-                    std::vector<std::wstring> errorLines);
+                    std::vector<std::wstring> errorLines, std::vector<TraceOutcome> traces);
     std::vector<ProductOutcome> Products() const;
 
 private:
@@ -50,8 +67,8 @@ private:
     std::vector<ProductOutcome> m_products;
 };
 
-// Watches one product's clean-up from construction to Finish: time, the status flags it raised, and the Error
-// and Fatal lines it logged.
+// Watches one product's clean-up from construction to Finish: time, the status flags it raised, the Error and
+// Fatal lines it logged and the traces it reported.
 class CleanupWatch {
 public:
     CleanupWatch();
@@ -62,8 +79,17 @@ public:
     // Stops watching and stores the outcome of the product at that index.
     void Finish(size_t index);
 
+    // Adds a trace to the clean-up being watched; without one (a detection) it is dropped.
+    static void RecordTrace(TraceOutcome trace);
+
 private:
     class Collector;
+
+    static void SetWatched(Collector* collector);
+
+    // The collector of the clean-up being watched, for the traces its script reports.
+    static std::mutex s_watchedLock;
+    static Collector* s_watched;
 
     std::unique_ptr<Collector> m_collector;
     uint64_t m_startTicks;
