@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace NvKit {
@@ -42,6 +43,8 @@ private:
     std::vector<size_t> sorted_; // indices into entries_ in the order of their upper-case paths
 };
 
+// The root and the path below it of "HKU\..." (HKEY_USERS) or of an HKLM key.
+std::pair<HKEY, std::wstring> SplitRoot(const std::wstring& key);
 // The loaded users' hives ("HKU\S-1-5-21-..."), without their Classes hives.
 std::vector<std::wstring> UserHives();
 
