@@ -54,6 +54,27 @@ std::wstring Thumbprint(PCCERT_CONTEXT certificate)
     return thumbprint;
 }
 
+// The key pair made for a new certificate is the kit's, not the product's: it goes, and the certificate no
+// longer names it, so that only the root itself is left on the machine.
+void DiscardKeyPair(PCCERT_CONTEXT certificate)
+{
+    DWORD size = 0;
+    if (!::CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+        return;
+    }
+    std::vector<BYTE> buffer(size);
+    if (!::CertGetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size)) {
+        Die(L"reading a certificate's key");
+    }
+    const auto* key = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(buffer.data());
+    HCRYPTPROV provider = 0;
+    if (!::CryptAcquireContextW(&provider, key->pwszContainerName, key->pwszProvName, key->dwProvType,
+                                CRYPT_DELETEKEYSET | (key->dwFlags & CRYPT_MACHINE_KEYSET)) ||
+        !::CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, nullptr)) {
+        Die(L"discarding a certificate's key");
+    }
+}
+
 } // namespace
 
 std::wstring AddSelfSignedRoot(const std::wstring& subject, const std::vector<std::wstring>& stores)
@@ -65,6 +86,7 @@ std::wstring AddSelfSignedRoot(const std::wstring& subject, const std::vector<st
     if (!certificate) {
         Die(L"creating the certificate " + subject);
     }
+    DiscardKeyPair(certificate.get());
     for (const std::wstring& store : stores) {
         if (!::CertAddCertificateContextToStore(OpenStore(store, true).get(), certificate.get(),
                                                 CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {

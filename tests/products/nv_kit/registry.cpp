@@ -57,6 +57,56 @@ std::pair<HKEY, std::wstring> SplitRoot(const std::wstring& key)
     return {HKEY_LOCAL_MACHINE, key};
 }
 
+void PrintTree(View view, const std::wstring& key)
+{
+    const auto [root, path] = SplitRoot(key);
+    UniqueKey handle;
+    const LSTATUS status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | ViewFlag(view), handle.put());
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return;
+    }
+    if (status != ERROR_SUCCESS) {
+        Die(L"RegOpenKeyEx " + key, static_cast<DWORD>(status));
+    }
+    Print(L"K " + key);
+    std::vector<std::wstring> subkeys;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD nameSize = 16384;
+        DWORD type = 0;
+        BYTE data[65536];
+        DWORD dataSize = sizeof data;
+        const LSTATUS read = ::RegEnumValueW(handle.get(), index, name, &nameSize, nullptr, &type, data, &dataSize);
+        if (read == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (read != ERROR_SUCCESS) {
+            Die(L"RegEnumValue " + key, static_cast<DWORD>(read));
+        }
+        std::wstring hex;
+        for (DWORD i = 0; i < dataSize; ++i) {
+            hex += L"0123456789abcdef"[data[i] >> 4];
+            hex += L"0123456789abcdef"[data[i] & 15];
+        }
+        Print(L"V " + key + L"\\" + name + L" " + std::to_wstring(type) + L" " + hex);
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameSize = 256;
+        const LSTATUS read = ::RegEnumKeyExW(handle.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (read == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (read != ERROR_SUCCESS) {
+            Die(L"RegEnumKeyEx " + key, static_cast<DWORD>(read));
+        }
+        subkeys.push_back(name);
+    }
+    for (const std::wstring& subkey : subkeys) {
+        PrintTree(view, key + L"\\" + subkey);
+    }
+}
+
 RegistryDump RegistryDump::Read()
 {
     RegistryDump dump;
