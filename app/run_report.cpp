@@ -65,6 +65,19 @@ const char* ResultName(ProductOutcome::Result result)
     }
 }
 
+const char* TraceStateName(TraceOutcome::State state)
+{
+    switch (state) {
+    case TraceOutcome::State::Restart:
+        return "restart";
+    case TraceOutcome::State::Left:
+        return "left";
+    case TraceOutcome::State::Removed:
+    default:
+        return "removed";
+    }
+}
+
 std::wstring FormatError(DWORD error)
 {
     wchar_t* text = nullptr;
@@ -176,6 +189,18 @@ std::string RunReport::BuildDocument(int toolCode, int exitCode) const
         for (const std::wstring& line : outcome.errorLines) {
             errors.push_back(Utf8(line));
         }
+        nlohmann::ordered_json traces = nlohmann::ordered_json::array();
+        for (const TraceOutcome& trace : outcome.traces) {
+            nlohmann::ordered_json entry = {
+                {"kind", Utf8(trace.kind)},
+                {"item", Utf8(trace.item)},
+                {"state", TraceStateName(trace.state)},
+            };
+            if (trace.state == TraceOutcome::State::Left) {
+                entry["reason"] = Utf8(trace.reason);
+            }
+            traces.push_back(std::move(entry));
+        }
         products.push_back({
             {"id", Utf8(outcome.id)},
             {"displayName", Utf8(outcome.displayName)},
@@ -185,6 +210,7 @@ std::string RunReport::BuildDocument(int toolCode, int exitCode) const
             {"result", ResultName(outcome.result)},
             {"timeMs", outcome.milliseconds},
             {"errors", std::move(errors)},
+            {"traces", std::move(traces)},
         });
     }
     const Status& status = Status::Instance();

@@ -249,6 +249,7 @@ bool UiTool::ShowTestUi()
                                 true,
                                 ProductOutcome::Result::Removed,
                                 0,
+                                {},
                                 {}});
         }
     }

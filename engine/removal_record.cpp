@@ -49,7 +49,7 @@ void RemovalRecord::BeginRemoval(const ProductList& products)
 }
 
 void RemovalRecord::SetOutcome(size_t index, ProductOutcome::Result result, uint64_t milliseconds,
-                               std::vector<std::wstring> errorLines)
+                               std::vector<std::wstring> errorLines, std::vector<TraceOutcome> traces)
 {
     const std::lock_guard<std::mutex> guard(m_lock);
     if (index >= m_products.size()) {
@@ -59,6 +59,7 @@ void RemovalRecord::SetOutcome(size_t index, ProductOutcome::Result result, uint
     outcome.result = result;
     outcome.milliseconds = milliseconds;
     outcome.errorLines = std::move(errorLines);
+    outcome.traces = std::move(traces);
 }
 
 std::vector<ProductOutcome> RemovalRecord::Products() const
@@ -67,7 +68,7 @@ std::vector<ProductOutcome> RemovalRecord::Products() const
     return m_products;
 }
 
-class CleanupWatch::Collector : public NvQorLogging::LogObserver {
+class CleanupWatch::Collector : public NvQorLogging::LogObserver, public TraceSink {
 public:
     void OnMessage(int32_t, const wchar_t* text, size_t length) override
     {
@@ -81,10 +82,23 @@ public:
         const std::lock_guard<std::mutex> guard(m_lock);
         return std::move(m_lines);
     }
+    void AddTrace(TraceOutcome trace) override
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        if (m_traces.size() < RemovalRecord::kMaxTraces) {
+            m_traces.push_back(std::move(trace));
+        }
+    }
+    std::vector<TraceOutcome> TakeTraces()
+    {
+        const std::lock_guard<std::mutex> guard(m_lock);
+        return std::move(m_traces);
+    }
 
 private:
     std::mutex m_lock;
     std::vector<std::wstring> m_lines;
+    std::vector<TraceOutcome> m_traces;
 };
 
 CleanupWatch::CleanupWatch()
@@ -93,18 +107,21 @@ CleanupWatch::CleanupWatch()
       m_rebootBefore(Status::Instance().GetReports().rebootNeeded)
 {
     NvQorLogging::SetLogObserver(m_collector.get(), NvQorLogging::Error);
+    TraceSink::SetCurrent(m_collector.get());
 }
 
 CleanupWatch::~CleanupWatch()
 {
     if (!m_finished) {
         NvQorLogging::SetLogObserver(nullptr, 0);
+        TraceSink::SetCurrent(nullptr);
     }
 }
 
 void CleanupWatch::Finish(size_t index)
 {
     NvQorLogging::SetLogObserver(nullptr, 0);
+    TraceSink::SetCurrent(nullptr);
     m_finished = true;
     const uint64_t milliseconds = ::GetTickCount64() - m_startTicks;
     const Status::Reports reports = Status::Instance().GetReports();
@@ -112,5 +129,5 @@ void CleanupWatch::Finish(size_t index)
                                           : reports.rebootNeeded != m_rebootBefore
                                               ? ProductOutcome::Result::RemovedRestartNeeded
                                               : ProductOutcome::Result::Removed;
-    RemovalRecord::Instance().SetOutcome(index, result, milliseconds, m_collector->Take());
+    RemovalRecord::Instance().SetOutcome(index, result, milliseconds, m_collector->Take(), m_collector->TakeTraces());
 }

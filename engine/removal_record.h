@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/product_config.h"
+#include "modules/trace_sink.h"
 
 #include <cstdint>
 #include <mutex>
@@ -26,12 +27,15 @@ struct ProductOutcome {
     uint64_t milliseconds = 0;
     // The Error and Fatal log lines written during its clean-up, at most kMaxErrorLines.
     std::vector<std::wstring> errorLines;
+    // The traces its clean-up reported, at most kMaxTraces, in the order reported.
+    std::vector<TraceOutcome> traces;
 };
 
 // Process-wide: the products of the last detection and what their removal did; filled by the removal engine.
 class RemovalRecord {
 public:
     static constexpr size_t kMaxErrorLines = 50;
+    static constexpr size_t kMaxTraces = 2000;
 
     static RemovalRecord& Instance();
 
@@ -40,7 +44,7 @@ public:
     // Starts over with the products of a removal, with their selection; the unselected ones are final.
     void BeginRemoval(const ProductList& products);
     void SetOutcome(size_t index, ProductOutcome::Result result, uint64_t milliseconds,
-                    std::vector<std::wstring> errorLines);
+                    std::vector<std::wstring> errorLines, std::vector<TraceOutcome> traces);
     std::vector<ProductOutcome> Products() const;
 
 private:
@@ -50,8 +54,8 @@ private:
     std::vector<ProductOutcome> m_products;
 };
 
-// Watches one product's clean-up from construction to Finish: time, the status flags it raised, and the Error
-// and Fatal lines it logged.
+// Watches one product's clean-up from construction to Finish: time, the status flags it raised, the Error and
+// Fatal lines it logged and the traces it reported.
 class CleanupWatch {
 public:
     CleanupWatch();

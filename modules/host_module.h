@@ -14,7 +14,7 @@ struct LuaConstant {
 void RegisterHostModule(lua_State* state, const char* name, const luaL_Reg* functions, const LuaConstant* constants);
 
 // The host modules in the order in which every Lua state receives them:
-// Reg, Msi, Log, FileSystem, Process, Service, Win32Driver, Atom, Path, Meta.
+// Reg, Msi, Log, FileSystem, Process, Service, Win32Driver, Atom, Path, Meta, Cert.
 // Each module is one file in modules/ that ends with its luaL_Reg table, its LuaConstant table and
 // `void Register<Name>Module(lua_State*)`, which calls RegisterHostModule. A module joins every state by
 // adding X(<Name>) here at its place in that order.
@@ -28,7 +28,8 @@ void RegisterHostModule(lua_State* state, const char* name, const luaL_Reg* func
     X(Win32Driver)         \
     X(Atom)                \
     X(Path)                \
-    X(Meta)
+    X(Meta)                \
+    X(Cert)
 
 #define NV_DECLARE_HOST_MODULE(name) void Register##name##Module(lua_State* state);
 NV_HOST_MODULES(NV_DECLARE_HOST_MODULE)

@@ -2,6 +2,7 @@
 #include "modules/host_module.h"
 #include "modules/lua_arguments.h"
 #include "modules/status.h"
+#include "modules/trace_sink.h"
 
 #include <windows.h>
 
@@ -48,6 +49,28 @@ int MetaSetRebootNeeded(lua_State* state)
     const std::wstring message = ShownText(OptText(state, 1));
     Status::Instance().SetRebootNeeded();
     NV_QOR_LOG(NvQorLogging::Info, L"[%s] Reboot needed: %s", CallingScriptName(state).c_str(), message.c_str());
+    return 0;
+}
+
+// Meta.AddTrace(kind, item, state[, reason]): a trace the clean-up found, for the run report; the state is
+// "removed", "restart" (goes at the next restart) or "left".
+int MetaAddTrace(lua_State* state)
+{
+    TraceOutcome trace;
+    trace.kind = ShownText(CheckText(state, 1));
+    trace.item = ShownText(CheckText(state, 2));
+    const std::string_view name = CheckUtf8(state, 3);
+    if (name == "removed") {
+        trace.state = TraceOutcome::State::Removed;
+    } else if (name == "restart") {
+        trace.state = TraceOutcome::State::Restart;
+    } else if (name == "left") {
+        trace.state = TraceOutcome::State::Left;
+    } else {
+        return luaL_argerror(state, 3, "\"removed\", \"restart\" or \"left\" expected");
+    }
+    trace.reason = ShownText(OptText(state, 4));
+    TraceSink::Record(std::move(trace));
     return 0;
 }
 
@@ -103,6 +126,7 @@ const luaL_Reg kLogFunctions[] = {
 const luaL_Reg kMetaFunctions[] = {
     {"SetFailed", MetaSetFailed},
     {"SetRebootNeeded", MetaSetRebootNeeded},
+    {"AddTrace", MetaAddTrace},
     {nullptr, nullptr},
 };
 

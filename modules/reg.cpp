@@ -175,12 +175,24 @@ int RegSetMultiString(lua_State* state)
         state, value.valid && RegOps::SetMultiString(value.root, value.path, value.valueName, strings, value.flags));
 }
 
-// A filter list as Windows reads one: REG_MULTI_SZ, or a REG_SZ naming one filter.
+// The optional separator after the view flags: one ASCII character joining the names of a text list (a network
+// provider order's ","); without it a text is one name.
+wchar_t OptSeparator(lua_State* state, int index)
+{
+    const std::string_view separator = OptUtf8(state, index);
+    if (separator.size() > 1 || (separator.size() == 1 && static_cast<unsigned char>(separator[0]) >= 0x80)) {
+        luaL_argerror(state, index, "one ASCII character");
+    }
+    return separator.empty() ? L'\0' : static_cast<wchar_t>(separator[0]);
+}
+
+// A list as Windows reads one: REG_MULTI_SZ, or a REG_SZ naming one filter or several joined by the separator.
 int RegGetNameList(lua_State* state)
 {
     const KeyArguments value = CheckValue(state);
+    const wchar_t separator = OptSeparator(state, 5);
     PushWideStringList(state, value.valid
-                                  ? RegOps::GetNameList(value.root, value.path, value.valueName, L'\0', value.flags)
+                                  ? RegOps::GetNameList(value.root, value.path, value.valueName, separator, value.flags)
                                   : std::vector<std::wstring>());
     return 1;
 }
@@ -189,9 +201,10 @@ int RegRemoveNames(lua_State* state)
 {
     const lua_Integer count = CheckStringList(state, 1);
     KeyArguments value = CheckKeyArguments(state, 2, true);
+    const wchar_t separator = OptSeparator(state, 6);
     const std::vector<std::wstring> names = StringList(state, 1, count, value.valid);
     return PushBoolean(state, value.valid && RegOps::RemoveFromNameList(value.root, value.path, value.valueName, names,
-                                                                        L'\0', value.flags));
+                                                                        separator, value.flags));
 }
 
 int RegDeleteBranch(lua_State* state)

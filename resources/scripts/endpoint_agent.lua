@@ -1,7 +1,8 @@
 -- Norvane Endpoint Agent: the managed business agent. Its own uninstaller must run first (it reports the
 -- removal to the management server); it has an agent service, a self-protection kernel driver (a filter of the
 -- disk class, with its driver package and safe-mode entries so that it also protects in safe mode), a tray
--- program, a scheduled check-in and a policy cache. The display name carries the edition, read from the agent's key.
+-- program, a scheduled check-in, a policy cache and Defender exclusions of its folders and agent. The display
+-- name carries the edition, read from the agent's key.
 
 local product = require("norvane_product")
 

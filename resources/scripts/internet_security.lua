@@ -1,7 +1,9 @@
 -- Norvane Internet Security: the suite. A Windows Installer package with a protection service and a web guard
 -- service that depends on it, a tray program, an Explorer context-menu handler registered as a COM class in
 -- both views, a 32-bit browser component under the 32-bit program files, a scheduled update, firewall rules
--- and each user's settings. A setup bundle may have installed it, with its own Programs and Features entry.
+-- and each user's settings. It registers with Security Center as an antivirus and a firewall; its web guard adds
+-- its own root certificate to the machine's and each user's trusted roots. A setup bundle may have installed it,
+-- with its own Programs and Features entry.
 
 local product = require("norvane_product")
 
@@ -16,6 +18,10 @@ local INTERNET_SECURITY = {
     programs = {"nvistray.exe"},
     programFiles = {"nvissvc.exe", "nviswebguard.exe", "nvisshext.dll", "nvisbrowser32.dll"},
     services = {"NvIsWebGuard", "NvIsSvc"},
+    shellExtensions = {SHELL_EXTENSION},
+    securityCenter = {"{6D1A7C2F-3E5B-4F9C-8A42-8B3D7E9F2C51}", "{7E2B8D3A-4F6C-4A0D-9B53-9C4E8FA03D62}"},
+    rootSubjects = {"CN=Norvane Internet Security Web Guard Root, O=Norvane"},
+    rootThumbprints = {{"SOFTWARE\\Norvane\\Internet Security\\WebGuard", "RootThumbprint"}},
     folders = {
         {SpecialPath_CommonProgramFiles, "Norvane\\Internet Security"},
         {SpecialPath_CommonProgramFilesX86, "Norvane\\Internet Security"},

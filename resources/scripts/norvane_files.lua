@@ -276,6 +276,11 @@ local function OnlyPendingLeft(folder)
     return true
 end
 
+-- True when what is left at the path goes at the next restart.
+function files.IsPending(path)
+    return FileSystem.HasPendingFileOperation(path) or (FileSystem.IsDirectory(path) and OnlyPendingLeft(path))
+end
+
 -- Removes the product's known files from the doubtful folders, then each folder that holds nothing else;
 -- one that does stays. Returns the known files that are still there.
 function files.RemoveFromDoubtful(list)

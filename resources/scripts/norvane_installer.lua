@@ -263,17 +263,24 @@ local function IconFolders(productCodes)
 end
 
 -- The setup bundle's own copy in the package cache ("...\\Package Cache\\{bundle id}\\setup.exe") that a
--- Programs and Features entry names.
+-- Programs and Features entry names: its cache path, or the program of its uninstall commands.
 local function BundleCacheFolder(entry)
-    local cached = Reg.GetPath(HKLM, entry[1], "BundleCachePath", entry[2])
     local commonAppData = FileSystem.GetSpecialPath(SpecialPath_CommonAppData)
-    local folder = FileSystem.SplitPath(cached)[1]
-    if folder == "" or commonAppData == "" then
+    if commonAppData == "" then
         return nil
     end
-    local parent, name = table.unpack(FileSystem.SplitPath(folder))
-    if files.IsSamePath(parent, commonAppData .. "\\Package Cache") and name:match("^{[%x%-]+}$") then
-        return folder
+    local programs = {Reg.GetPath(HKLM, entry[1], "BundleCachePath", entry[2])}
+    for _, value in ipairs({"QuietUninstallString", "UninstallString"}) do
+        programs[#programs + 1] = FileSystem.GetCommandProgram(Reg.GetPath(HKLM, entry[1], value, entry[2]))
+    end
+    for _, program in ipairs(programs) do
+        local folder = FileSystem.SplitPath(program)[1]
+        if folder ~= "" then
+            local parent, name = table.unpack(FileSystem.SplitPath(folder))
+            if files.IsSamePath(parent, commonAppData .. "\\Package Cache") and name:match("^{[%x%-]+}$") then
+                return folder
+            end
+        end
     end
     return nil
 end
@@ -326,6 +333,154 @@ function installer.FindLeftovers(product)
         end
     end
     return {packages = packages, folders = folders, entries = entriesLeft}
+end
+
+local MANAGED = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed"
+local USER_INSTALLER = "Software\\Microsoft\\Installer"
+local MACHINE_SID = "S-1-5-18"
+local MACHINE_PATCHES = USER_DATA .. "\\" .. MACHINE_SID .. "\\Patches"
+local CLASSES_PATCHES = "SOFTWARE\\Classes\\Installer\\Patches"
+
+-- The packed product codes of the line: those registered now, and its released builds'.
+local function PackedProductCodes(product)
+    local codes, seen = {}, {}
+    for _, packed in ipairs(installer.FindProducts(product)) do
+        seen[packed] = true
+        codes[#codes + 1] = packed
+    end
+    for _, code in ipairs(product.productCodes or {}) do
+        local packed = installer.PackGuid(code)
+        if packed and not seen[packed] then
+            seen[packed] = true
+            codes[#codes + 1] = packed
+        end
+    end
+    return codes
+end
+
+local function PackedUpgradeCodes(product)
+    local codes = {}
+    for _, code in ipairs(product.upgradeCodes or {}) do
+        codes[#codes + 1] = installer.PackGuid(code)
+    end
+    return codes
+end
+
+-- Registrations of the product line for single users and by policy, outside the per-machine keys:
+-- UserData\<SID>\Products of every user but the local system, Products, Features and UpgradeCodes below
+-- Managed\<SID>\Installer and below Software\Microsoft\Installer of every loaded hive. Each is {root, path}.
+function installer.FindUserRegistrations(product)
+    local products, upgrades, found = PackedProductCodes(product), PackedUpgradeCodes(product), {}
+    local function Look(root, base, lists)
+        for _, list in ipairs(lists) do
+            for _, packed in ipairs(list[2]) do
+                local path = base .. "\\" .. list[1] .. "\\" .. packed
+                if Reg.BranchExists(root, path, root == HKLM and KEY_WOW64_64KEY or nil) then
+                    found[#found + 1] = {root, path}
+                end
+            end
+        end
+    end
+    local registrations = {{"Products", products}, {"Features", products}, {"UpgradeCodes", upgrades}}
+    for _, sid in ipairs(Reg.GetSubKeys(HKLM, USER_DATA, KEY_WOW64_64KEY)) do
+        if sid ~= MACHINE_SID then
+            Look(HKLM, USER_DATA .. "\\" .. sid, {{"Products", products}})
+        end
+    end
+    for _, sid in ipairs(Reg.GetSubKeys(HKLM, MANAGED, KEY_WOW64_64KEY)) do
+        Look(HKLM, MANAGED .. "\\" .. sid .. "\\Installer", registrations)
+    end
+    for _, hive in ipairs(registry.UserHives()) do
+        Look(HKU, hive .. "\\" .. USER_INSTALLER, registrations)
+    end
+    return found
+end
+
+function installer.DescribeKey(key)
+    return (key[1] == HKU and "HKU\\" or "HKLM\\") .. key[2]
+end
+
+-- Deletes keys given as {root, path} (HKLM keys in the 64-bit view); returns those that remain.
+function installer.DeleteKeys(keys)
+    local leftovers = {}
+    for _, key in ipairs(keys) do
+        local view = key[1] == HKLM and KEY_WOW64_64KEY or nil
+        if Reg.BranchExists(key[1], key[2], view) then
+            Log.Info("Deleting key: " .. installer.DescribeKey(key))
+            if not Reg.DeleteBranch(key[1], key[2], view) and Reg.BranchExists(key[1], key[2], view) then
+                leftovers[#leftovers + 1] = installer.DescribeKey(key)
+            end
+        end
+    end
+    return leftovers
+end
+
+-- The packed codes of the patches applied to the product line (its per-machine registrations' Patches keys). They
+-- are read before the registrations go.
+function installer.RecordedPatches(product)
+    local patches, seen = {}, {}
+    for _, packed in ipairs(PackedProductCodes(product)) do
+        local lists = {
+            Reg.GetSubKeys(HKLM, MACHINE_PRODUCTS .. "\\" .. packed .. "\\Patches", KEY_WOW64_64KEY),
+            Reg.GetValueNames(HKLM, PRODUCT_KEYS[1] .. "\\" .. packed .. "\\Patches", KEY_WOW64_64KEY),
+        }
+        for _, list in ipairs(lists) do
+            for _, patch in ipairs(list) do
+                if installer.UnpackGuid(patch) and not seen[patch:upper()] then
+                    seen[patch:upper()] = true
+                    patches[#patches + 1] = patch:upper()
+                end
+            end
+        end
+    end
+    return patches
+end
+
+-- True when a registered product outside the line still lists the patch.
+local function PatchOfOthers(patch, own)
+    for _, packed in ipairs(Reg.GetSubKeys(HKLM, MACHINE_PRODUCTS, KEY_WOW64_64KEY)) do
+        local listing = MACHINE_PRODUCTS .. "\\" .. packed .. "\\Patches\\" .. patch
+        if not own[packed:upper()] and Reg.BranchExists(HKLM, listing, KEY_WOW64_64KEY) then
+            return true
+        end
+    end
+    return false
+end
+
+-- The product line's patches that are still registered or cached, unless another product lists them too; each
+-- is {packed patch code, cached package or ""}.
+function installer.FindPatches(product, recorded)
+    local own, found = registry.Set(PackedProductCodes(product), string.upper), {}
+    local folder = InstallerFolder()
+    for _, patch in ipairs(recorded) do
+        local key = MACHINE_PATCHES .. "\\" .. patch
+        local package = Reg.GetPath(HKLM, key, "LocalPackage", KEY_WOW64_64KEY)
+        if not (folder and package ~= "" and files.IsInAny(package, {folder}) and FileSystem.IsFile(package)) then
+            package = ""
+        end
+        local registered = Reg.BranchExists(HKLM, key, KEY_WOW64_64KEY) or
+                               Reg.BranchExists(HKLM, CLASSES_PATCHES .. "\\" .. patch, KEY_WOW64_64KEY)
+        if (registered or package ~= "") and not PatchOfOthers(patch, own) then
+            found[#found + 1] = {patch, package}
+        end
+    end
+    return found
+end
+
+-- Deletes the patches' registrations and cached packages; returns what remains.
+function installer.RemovePatches(patches)
+    local keys, packages = {}, {}
+    for _, patch in ipairs(patches) do
+        Log.Info("Removing the registration of patch " .. installer.UnpackGuid(patch[1]))
+        keys[#keys + 1] = {HKLM, MACHINE_PATCHES .. "\\" .. patch[1]}
+        keys[#keys + 1] = {HKLM, CLASSES_PATCHES .. "\\" .. patch[1]}
+        packages[#packages + 1] = patch[2] ~= "" and patch[2] or nil
+    end
+    local leftovers = installer.DeleteKeys(keys)
+    for _, package in ipairs(files.RemoveFiles(packages, "cached Windows Installer patch")) do
+        leftovers[#leftovers + 1] = package
+    end
+    return leftovers
 end
 
 -- Deletes every registration of the product line that Windows Installer still keeps, the cached packages

@@ -23,11 +23,21 @@
 --                             every profile
 --   runValues                 names of its logon entries (entries starting its programs are found by their path)
 --   tasks                     paths of its scheduled tasks
+--   securityCenter            GUIDs of its Security Center registrations (others are found by display name and
+--                             program)
+--   amsiProviders             class ids of its AMSI providers (others are found by their DLL)
+--   networkProviders          names of its network providers (others are found by their DLL)
+--   shellExtensions           class ids of its shell extensions: their context-menu handlers go, whatever their
+--                             names
+--   rootSubjects, rootThumbprints   subjects of its trusted root certificates; {key path, value name} where it
+--                             records a root's thumbprint
+-- Defender exclusions are found by the product's folders and programs alone.
 -- Every step of a clean-up is logged; anything that is still there after its step marks the run as failed.
 -- Clean-ups only remove what they find, so running one again on a clean machine changes nothing.
 
 local files = require("norvane_files")
 local installer = require("norvane_installer")
+local hooks = require("norvane_hooks")
 local registry = require("norvane_registry")
 local system = require("norvane_system")
 
@@ -100,109 +110,19 @@ local function ServiceNames(p)
     return names
 end
 
-local function First(list, describe)
-    return list[1] and describe(list[1]) or nil
-end
-
-local function RegisteredLeftover(p)
-    if installer.IsRegistered(p) then
-        return "Windows Installer registration"
-    end
+local function InstallerLeftovers(p)
+    local found = installer.IsRegistered(p) and {"Windows Installer registration"} or {}
     local left = installer.FindLeftovers(p)
-    return First(left.entries, function(entry)
-        return "Programs and Features entry HKLM\\" .. entry[1]
-    end) or First(left.packages, function(package)
-        return "cached package " .. package
-    end) or First(left.folders, function(folder)
-        return "folder " .. folder
-    end)
-end
-
--- The first trace of the product on this machine, described for the log, or nil. It looks at everything the
--- clean-up removes, so that a single fragment left by a failed removal is still shown as found.
-local function FindTrace(p)
-    for _, key in ipairs(p.keys or {}) do
-        local view = registry.FindBranch(key)
-        if view then
-            return "key HKLM\\" .. key .. " (" .. registry.ViewName(view) .. ")"
-        end
+    for _, entry in ipairs(left.entries) do
+        found[#found + 1] = "Programs and Features entry HKLM\\" .. entry[1]
     end
-    local owned = files.Owned(Locate(p))
-    local checks = {
-        function()
-            return First(files.ExistingPaths(owned), function(path) return "folder or file " .. path end) or
-                       First(files.ExistingPaths(files.ResolveAll(p.files)), function(path) return "file " .. path end)
-        end,
-        function()
-            for _, name in ipairs(ServiceNames(p)) do
-                if system.ServiceExists(name) then
-                    return "service " .. name
-                end
-            end
-        end,
-        function()
-            return RegisteredLeftover(p)
-        end,
-        function()
-            for _, value in ipairs(p.values or {}) do
-                if registry.FindValue(value[1], value[2]) then
-                    return "value HKLM\\" .. value[1] .. "\\" .. value[2]
-                end
-            end
-        end,
-        function()
-            return First(registry.FindRunValues(p.runValues, owned), function(value)
-                return "logon entry " .. value[3]
-            end)
-        end,
-        function()
-            return First(registry.FindUserKeys(p.userKeys), function(key) return "key HKU\\" .. key end) or
-                       First(files.ExistingPaths(files.UserFolders(p.userFolders)),
-                           function(path) return "folder " .. path end)
-        end,
-        function()
-            return First(system.FindTasks(p.tasks), function(task) return "scheduled task " .. task[1] end)
-        end,
-        function()
-            return First(system.FindSafeBootEntries(ServiceNames(p)), function(key)
-                return "safe-mode entry HKLM\\" .. key
-            end)
-        end,
-        function()
-            return First(system.FindFirewallRules(owned, p.services or {}), function(rule)
-                return "firewall rule " .. rule[3]
-            end)
-        end,
-        function()
-            return First(system.FindClassFilters(p.drivers), function(filter)
-                return "filter of HKLM\\" .. filter[1] .. "\\" .. filter[2]
-            end)
-        end,
-        function()
-            return First(system.FindDriverPackages(p.drivers, p.publisher), function(path)
-                return "driver package " .. path
-            end)
-        end,
-    }
-    for _, check in ipairs(checks) do
-        local trace = check()
-        if trace then
-            return trace
-        end
+    for _, package in ipairs(left.packages) do
+        found[#found + 1] = "cached package " .. package
     end
-    return nil
-end
-
--- Remembers the answer: the clean-up runs the product's own uninstaller only for a product that was found.
-function product.Detect(p)
-    local trace = FindTrace(p)
-    p.detected = trace ~= nil
-    if trace then
-        Log.Info(p.id .. ": found " .. trace)
-        return true
+    for _, folder in ipairs(left.folders) do
+        found[#found + 1] = "folder " .. folder
     end
-    Log.Info(p.id .. ": not found")
-    return false
+    return found
 end
 
 -- The display name that the product wrote into its registry key, or the fixed one.
@@ -256,80 +176,302 @@ local function Append(list, more)
     return list
 end
 
-local STEPS = {
-    {"end programs", function(p, run)
+local function ExistingServices(names)
+    local found = {}
+    for _, name in ipairs(names or {}) do
+        if system.ServiceExists(name) then
+            found[#found + 1] = name
+        end
+    end
+    return found
+end
+
+local function Keys(p)
+    local found = {}
+    for _, key in ipairs(p.keys or {}) do
+        for _, view in ipairs(registry.VIEWS) do
+            if Reg.BranchExists(HKLM, key, view) then
+                found[#found + 1] = {key, view}
+            end
+        end
+    end
+    return found
+end
+
+-- The product's own keys stay while files are left: they record where it lives, and without them a later run
+-- could not find what is left there.
+local function IsKept(key, run)
+    return run.foldersLeft and key[1]:sub(1, #OWN_KEY_PREFIX) == OWN_KEY_PREFIX
+end
+
+local function RemoveKeys(p, run, keys)
+    local remove = {}
+    for _, key in ipairs(keys) do
+        if not IsKept(key, run) then
+            remove[#remove + 1] = key
+        end
+    end
+    if #remove < #keys then
+        Log.Warning(p.id .. ": keeping its own keys while files are left")
+    end
+    local leftovers = registry.DeleteKeys(remove)
+    registry.DeleteEmptyVendorKey()
+    return leftovers
+end
+
+local function Files(p, run)
+    local found = {}
+    for _, path in ipairs(files.ExistingPaths(run.owned)) do
+        found[#found + 1] = {"folder or file", path}
+    end
+    for _, path in ipairs(files.ExistingPaths(files.ResolveAll(p.files))) do
+        found[#found + 1] = {"file", path}
+    end
+    return found
+end
+
+local function RemoveFiles(p, run)
+    local leftovers = Append(files.RemoveFolders(run.found.own), files.RemoveFromDoubtful(run.found))
+    Append(leftovers, files.RemoveFiles(files.ResolveAll(p.files)))
+    files.RemoveEmptyVendorFolders()
+    run.foldersLeft = #leftovers > 0
+    return leftovers
+end
+
+local function RemoveUserFolders(p)
+    local userFolders = files.UserFolders(p.userFolders)
+    local leftovers = files.RemoveFolders(userFolders)
+    files.RemoveEmptyParents(userFolders)
+    return leftovers
+end
+
+local function Itself(item)
+    return item
+end
+
+-- Describes an HKLM key given as {path, view}.
+local function KeyInView(prefix)
+    return function(key)
+        return prefix .. "HKLM\\" .. key[1] .. " (" .. registry.ViewName(key[2]) .. ")"
+    end
+end
+
+local function Prefixed(prefix, field)
+    return function(item)
+        return prefix .. (field and item[field] or item)
+    end
+end
+
+-- The clean-up in its order. An entry with `run` is an action; every other entry is a kind of trace: `find`
+-- gives the product's items on this machine (from its description and the folders found), `remove` removes
+-- them and returns what is left, `describe` names an item for the log and the report; optional `pending` tells
+-- an item that goes at the next restart, `reason` why an item is kept. A product is found when any kind finds
+-- an item. Entries of one `step` are logged as that step.
+local KINDS = {
+    {step = "end programs", run = function(p, run)
         system.EndPrograms(p.programs, run.found.all)
         return {}
     end},
-    {"run uninstallers", RunUninstallers},
-    {"remove services", function(p)
-        return system.RemoveServices(p.services or {}, p.id)
-    end},
-    {"end remaining processes", function(_, run)
+    {step = "run uninstallers", run = RunUninstallers},
+    {step = "remove services", kind = "service",
+        find = function(p) return ExistingServices(p.services) end,
+        remove = function(p, _, names) return system.RemoveServices(names, p.id) end,
+        describe = Prefixed("service ")},
+    {step = "end remaining processes", run = function(_, run)
         system.EndProcessesInFolders(run.owned)
         return {}
     end},
-    {"remove drivers", function(p)
-        return Append(system.RemoveServices(p.drivers or {}, p.id),
-            system.RemoveClassFilters(system.FindClassFilters(p.drivers)))
-    end},
-    {"remove devices", function(p)
-        return system.RemoveDevices(p.devices)
-    end},
-    {"remove driver packages", function(p)
-        return system.RemoveDriverPackages(system.FindDriverPackages(p.drivers, p.publisher))
-    end},
-    {"remove Windows Installer registrations", installer.RemoveRegistrations},
-    {"remove system integration", function(p, run)
-        local leftovers = system.RemoveTasks(system.FindTasks(p.tasks))
-        Append(leftovers, registry.DeleteFoundValues(system.FindFirewallRules(run.owned, p.services or {})))
-        return Append(leftovers, registry.DeleteFoundValues(registry.FindRunValues(p.runValues, run.owned)))
-    end},
-    {"remove per-user parts", function(p)
-        local userFolders = files.UserFolders(p.userFolders)
-        local leftovers = Append(registry.DeleteUserKeys(registry.FindUserKeys(p.userKeys)),
-            files.RemoveFolders(userFolders))
-        files.RemoveEmptyParents(userFolders)
-        return leftovers
-    end},
-    {"remove files", function(p, run)
-        local leftovers = Append(files.RemoveFolders(run.found.own), files.RemoveFromDoubtful(run.found))
-        Append(leftovers, files.RemoveFiles(files.ResolveAll(p.files)))
-        files.RemoveEmptyVendorFolders()
-        run.foldersLeft = #leftovers > 0
-        return leftovers
-    end},
-    {"remove registry keys", function(p, run)
-        local keys = p.keys or {}
-        if run.foldersLeft then
-            -- The product's own keys record where it lives; without them a later run could not find what is
-            -- left there.
-            keys = {}
-            for _, key in ipairs(p.keys or {}) do
-                if key:sub(1, #OWN_KEY_PREFIX) ~= OWN_KEY_PREFIX then
-                    keys[#keys + 1] = key
+    {step = "remove drivers", kind = "driver",
+        find = function(p) return ExistingServices(p.drivers) end,
+        remove = function(p, _, names) return system.RemoveServices(names, p.id) end,
+        describe = Prefixed("driver ")},
+    {step = "remove drivers", kind = "safe-mode entry",
+        find = function(p) return system.FindSafeBootEntries(ServiceNames(p)) end,
+        remove = function(_, _, keys) return registry.DeleteBranches(keys) end,
+        describe = Prefixed("safe-mode entry HKLM\\")},
+    {step = "remove drivers", kind = "class filter",
+        find = function(p) return system.FindClassFilters(p.drivers) end,
+        remove = function(_, _, filters) return system.RemoveClassFilters(filters) end,
+        describe = function(filter) return "filter of HKLM\\" .. filter[1] .. "\\" .. filter[2] end},
+    {step = "remove devices", run = function(p) return system.RemoveDevices(p.devices) end},
+    {step = "remove driver packages", kind = "driver package",
+        find = function(p) return system.FindDriverPackages(p.drivers, p.publisher) end,
+        remove = function(_, _, paths) return system.RemoveDriverPackages(paths) end,
+        describe = Prefixed("driver package ")},
+    {step = "remove Windows Installer registrations", kind = "Windows Installer per-user registration",
+        find = installer.FindUserRegistrations,
+        remove = function(_, _, keys) return installer.DeleteKeys(keys) end,
+        describe = installer.DescribeKey},
+    {step = "remove Windows Installer registrations", kind = "Windows Installer registration",
+        find = InstallerLeftovers,
+        remove = function(p) return installer.RemoveRegistrations(p) end,
+        describe = Itself},
+    {step = "remove Windows Installer registrations", kind = "Windows Installer patch",
+        find = function(p, run) return installer.FindPatches(p, run.patches) end,
+        remove = function(_, _, patches) return installer.RemovePatches(patches) end,
+        describe = function(patch) return "Windows Installer patch " .. installer.UnpackGuid(patch[1]) end},
+    {step = "remove system integration", kind = "scheduled task",
+        find = function(p) return system.FindTasks(p.tasks) end,
+        remove = function(_, _, tasks) return system.RemoveTasks(tasks) end,
+        describe = Prefixed("scheduled task ", 1)},
+    {step = "remove system integration", kind = "firewall rule",
+        find = function(p, run) return system.FindFirewallRules(run.owned, p.services or {}) end,
+        remove = function(_, _, rules) return registry.DeleteFoundValues(rules) end,
+        describe = Prefixed("firewall rule ", 3)},
+    {step = "remove system integration", kind = "logon entry",
+        find = function(p, run) return registry.FindRunValues(p.runValues, run.owned) end,
+        remove = function(_, _, values) return registry.DeleteFoundValues(values) end,
+        describe = Prefixed("logon entry ", 3)},
+    {step = "remove system integration", kind = "Security Center registration",
+        find = function(p, run) return hooks.FindSecurityCenterEntries(p, run.owned) end,
+        remove = function(_, _, keys) return registry.DeleteKeys(keys) end,
+        describe = Prefixed("Security Center registration HKLM\\", 1)},
+    {step = "remove system integration", kind = "AMSI provider",
+        find = function(p, run) return hooks.FindAmsiProviders(p, run.owned) end,
+        remove = function(_, _, providers) return hooks.RemoveAmsiProviders(providers) end,
+        describe = function(provider)
+            return "AMSI provider " .. provider[1] .. " (" .. registry.ViewName(provider[2]) .. ")"
+        end},
+    {step = "remove system integration", kind = "network provider",
+        find = function(p, run) return hooks.FindNetworkProviders(p, run.owned) end,
+        remove = function(_, _, names) return hooks.RemoveNetworkProviders(names) end,
+        describe = Prefixed("network provider ")},
+    {step = "remove system integration", kind = "trusted root",
+        find = function(p, run) return hooks.FindTrustedRoots(p, run.recordedRoots) end,
+        remove = function(_, _, roots) return hooks.RemoveTrustedRoots(roots) end,
+        describe = hooks.DescribeRoot},
+    {step = "remove system integration", kind = "Defender exclusion",
+        find = function(p, run) return hooks.FindDefenderExclusions(p, run.owned) end,
+        remove = function(_, _, values) return registry.DeleteFoundValues(values) end,
+        describe = function(value) return "Defender exclusion HKLM\\" .. value[2] .. "\\" .. value[3] end},
+    {step = "remove per-user parts", kind = "user key",
+        find = function(p) return registry.FindUserKeys(p.userKeys) end,
+        remove = function(_, _, keys) return registry.DeleteUserKeys(keys) end,
+        describe = Prefixed("key HKU\\")},
+    {step = "remove per-user parts", kind = "user folder",
+        find = function(p) return files.ExistingPaths(files.UserFolders(p.userFolders)) end,
+        remove = RemoveUserFolders,
+        describe = Prefixed("folder ")},
+    {step = "remove files", kind = "file",
+        find = Files,
+        remove = RemoveFiles,
+        pending = function(file) return files.IsPending(file[2]) end,
+        describe = function(file) return file[1] .. " " .. file[2] end},
+    {step = "remove registry keys", kind = "key",
+        find = Keys,
+        remove = RemoveKeys,
+        reason = function(key, run) return IsKept(key, run) and "kept while the product's files are left" or nil end,
+        describe = KeyInView("key ")},
+    {step = "remove registry keys", kind = "context-menu handler",
+        find = function(p) return registry.FindContextMenuHandlers(p.shellExtensions) end,
+        remove = function(_, _, keys) return registry.DeleteKeys(keys) end,
+        describe = KeyInView("context-menu handler ")},
+    {step = "remove registry keys", kind = "value",
+        find = function(p)
+            local found = {}
+            for _, value in ipairs(p.values or {}) do
+                if registry.FindValue(value[1], value[2]) then
+                    found[#found + 1] = value
                 end
             end
-            Log.Warning(p.id .. ": keeping its own keys while files are left")
-        end
-        local leftovers = Append(registry.DeleteBranches(keys), registry.DeleteValues(p.values or {}))
-        registry.DeleteEmptyVendorKey()
-        return leftovers
-    end},
+            return found
+        end,
+        remove = function(_, _, values) return registry.DeleteValues(values) end,
+        describe = function(value) return "value HKLM\\" .. value[1] .. "\\" .. value[2] end},
 }
 
--- Runs every step, even after one failed, so that as little as possible is left. The product's folders are
--- found once, before any step removes what records them.
+-- The steps in their order, each with its entries.
+local STEPS = {}
+for _, entry in ipairs(KINDS) do
+    if #STEPS == 0 or STEPS[#STEPS].name ~= entry.step then
+        STEPS[#STEPS + 1] = {name = entry.step, entries = {}}
+    end
+    table.insert(STEPS[#STEPS].entries, entry)
+end
+
+-- The product's folders are found once, before any step removes what records them.
+local function NewRun(p)
+    local found = Locate(p)
+    return {found = found, owned = files.Owned(found), recordedRoots = hooks.RecordedRoots(p),
+        patches = installer.RecordedPatches(p)}
+end
+
+-- The first trace of the product on this machine, described for the log, or nil. It looks at everything the
+-- clean-up removes, so that a single fragment left by a failed removal is still shown as found.
+local function FindTrace(p)
+    local run = NewRun(p)
+    for _, entry in ipairs(KINDS) do
+        local items = entry.find and entry.find(p, run) or {}
+        if items[1] then
+            return entry.describe(items[1])
+        end
+    end
+    return nil
+end
+
+-- Remembers the answer: the clean-up runs the product's own uninstaller only for a product that was found.
+function product.Detect(p)
+    local trace = FindTrace(p)
+    p.detected = trace ~= nil
+    if trace then
+        Log.Info(p.id .. ": found " .. trace)
+        return true
+    end
+    Log.Info(p.id .. ": not found")
+    return false
+end
+
+-- Reports each item of a kind once, found before the clean-up or at the kind's turn, as removed, going at the
+-- restart, or left with the reason.
+local function ReportTraces(entry, run, found, after, leftovers)
+    local remaining, reported = {}, {}
+    for _, item in ipairs(after) do
+        remaining[entry.describe(item)] = true
+    end
+    for _, list in ipairs(found) do
+        for _, item in ipairs(list) do
+            local text = entry.describe(item)
+            if not reported[text] then
+                reported[text] = true
+                if not remaining[text] then
+                    Meta.AddTrace(entry.kind, text, "removed")
+                elseif entry.pending and entry.pending(item) then
+                    Meta.AddTrace(entry.kind, text, "restart")
+                else
+                    Meta.AddTrace(entry.kind, text, "left", entry.reason and entry.reason(item, run) or
+                        (#leftovers > 0 and table.concat(leftovers, ", ")) or "still there after its removal")
+                end
+            end
+        end
+    end
+end
+
+-- Runs every step, even after one failed, so that as little as possible is left. Each kind's items are found
+-- when its turn comes, after the steps before it (the uninstallers among them) have done their part; what was
+-- there before any step is found too, for the report.
 function product.Cleanup(p)
     Log.Info(p.id .. ": clean-up started")
-    local found = Locate(p)
-    local run = {found = found, owned = files.Owned(found)}
-    Log.Info(p.id .. ": folders: " .. table.concat(found.all, "; "))
+    local run = NewRun(p)
+    Log.Info(p.id .. ": folders: " .. table.concat(run.found.all, "; "))
+    local before = {}
+    for _, entry in ipairs(KINDS) do
+        before[entry] = entry.find and entry.find(p, run)
+    end
     local failed = false
     for index, step in ipairs(STEPS) do
-        local name = ("step %d/%d, %s"):format(index, #STEPS, step[1])
+        local name = ("step %d/%d, %s"):format(index, #STEPS, step.name)
         Log.Info(p.id .. ": " .. name)
-        local leftovers = step[2](p, run)
+        local leftovers = {}
+        for _, entry in ipairs(step.entries) do
+            if entry.run then
+                Append(leftovers, entry.run(p, run))
+            else
+                local items = entry.find(p, run)
+                local left = entry.remove(p, run, items)
+                ReportTraces(entry, run, {before[entry], items}, entry.find(p, run), left)
+                Append(leftovers, left)
+            end
+        end
         if #leftovers > 0 then
             failed = true
             Meta.SetFailed(p.id .. ": " .. name .. " left: " .. table.concat(leftovers, ", "))

@@ -12,6 +12,7 @@ local VENDOR_KEY = "SOFTWARE\\Norvane"
 local USER_VENDOR_KEY = "Software\\Norvane"
 local UNINSTALL_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 local RUN_KEY = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run"
+local HANDLER_TYPES = {"*", "Directory", "Directory\\Background", "Folder", "Drive", "AllFilesystemObjects"}
 
 -- The view in which a key exists (64-bit first), or nil.
 function registry.FindBranch(path)
@@ -58,20 +59,49 @@ function registry.FindValue(path, name)
     return nil
 end
 
--- Deletes whole branches of HKLM in both views; returns the "view:path" of those that remain.
-function registry.DeleteBranches(paths)
+-- Deletes HKLM keys given as {path, view}; returns the "view:path" of those that remain.
+function registry.DeleteKeys(keys)
     local leftovers = {}
-    for _, path in ipairs(paths) do
-        for _, view in ipairs(registry.VIEWS) do
-            if Reg.BranchExists(HKLM, path, view) then
-                Log.Info("Deleting key (" .. VIEW_NAMES[view] .. "): HKLM\\" .. path)
-                if not Reg.DeleteBranch(HKLM, path, view) and Reg.BranchExists(HKLM, path, view) then
-                    leftovers[#leftovers + 1] = VIEW_NAMES[view] .. ":" .. path
-                end
+    for _, key in ipairs(keys) do
+        local path, view = key[1], key[2]
+        if Reg.BranchExists(HKLM, path, view) then
+            Log.Info("Deleting key (" .. VIEW_NAMES[view] .. "): HKLM\\" .. path)
+            if not Reg.DeleteBranch(HKLM, path, view) and Reg.BranchExists(HKLM, path, view) then
+                leftovers[#leftovers + 1] = VIEW_NAMES[view] .. ":" .. path
             end
         end
     end
     return leftovers
+end
+
+-- Deletes whole branches of HKLM in both views; returns the "view:path" of those that remain.
+function registry.DeleteBranches(paths)
+    local keys = {}
+    for _, path in ipairs(paths) do
+        for _, view in ipairs(registry.VIEWS) do
+            keys[#keys + 1] = {path, view}
+        end
+    end
+    return registry.DeleteKeys(keys)
+end
+
+-- Context-menu handlers of the shell extension classes, whatever their key's name: keys below
+-- `<type>\shellex\ContextMenuHandlers` named after a class or whose default value is one, both views. Each is
+-- {path, view}.
+function registry.FindContextMenuHandlers(clsids)
+    local wanted, found = registry.Set(clsids, string.upper), {}
+    for _, view in ipairs(#(clsids or {}) > 0 and registry.VIEWS or {}) do
+        for _, type in ipairs(HANDLER_TYPES) do
+            local base = "SOFTWARE\\Classes\\" .. type .. "\\shellex\\ContextMenuHandlers"
+            for _, name in ipairs(Reg.GetSubKeys(HKLM, base, view)) do
+                local path = base .. "\\" .. name
+                if wanted[name:upper()] or wanted[Reg.GetString(HKLM, path, "", view):upper()] then
+                    found[#found + 1] = {path, view}
+                end
+            end
+        end
+    end
+    return found
 end
 
 -- Deletes named values, each given as {key path, value name}, in both views; returns those that remain.

@@ -309,15 +309,21 @@ TEST(UiToolLib, ScriptCallsEndAtTheirTimeLimit)
 TEST(UiToolLib, RecordTellsWhatEachProductsCleanupDid)
 {
     ScriptFolder folder;
-    // Listed in priority order: a raises after 60 error lines, b needs a restart, c is clean, d is not selected;
-    // e fails through Meta after the failure of a, which a run-wide flag alone could not tell apart.
+    // Listed in priority order: a raises after 60 error lines, b needs a restart and reports traces, c is clean
+    // (a trace reported while it is detected belongs to no clean-up), d is not selected; e fails through Meta after
+    // the failure of a, which a run-wide flag alone could not tell apart.
     folder.Write(L"a.lua", ProductScript(folder, "a", "function GetPriority() return 1 end",
                                          "for i = 1, 60 do Log.Error('a line ' .. i) end error('a broke')"));
     folder.Write(L"b.lua", ProductScript(folder, "b", "function GetPriority() return 2 end",
-                                         "Meta.SetRebootNeeded('file in use') Log.Warning('not collected')"));
-    folder.Write(L"c.lua", ProductScript(folder, "c",
-                                         "function GetPriority() return 3 end\n"
-                                         "function GetProductDisplayName() return 'Product C' end"));
+                                         "Meta.SetRebootNeeded('file in use') Log.Warning('not collected')\n"
+                                         "Meta.AddTrace('service', 'service B', 'removed')\n"
+                                         "Meta.AddTrace('file', 'file C:\\\\b.dll', 'restart')\n"
+                                         "Meta.AddTrace('key', 'key B', 'left', 'access denied')"));
+    folder.Write(L"c.lua",
+                 ProductScript(folder, "c",
+                               "function GetPriority() return 3 end\n"
+                               "function GetProductDisplayName() return 'Product C' end\n"
+                               "function DetectProduct() Meta.AddTrace('key', 'key C', 'left') return true end"));
     folder.Write(L"d.lua", ProductScript(folder, "d", "function GetPriority() return 4 end"));
     folder.Write(L"e.lua", ProductScript(folder, "e",
                                          "function GetPriority() return 5 end\n"
@@ -356,6 +362,19 @@ TEST(UiToolLib, RecordTellsWhatEachProductsCleanupDid)
     EXPECT_TRUE(outcomes[2].errorLines.empty());
     ASSERT_EQ(outcomes[4].errorLines.size(), 1u);
     EXPECT_EQ(outcomes[4].errorLines[0], L"[e.lua] e gave up");
+    // Each product's own traces, in the order reported.
+    using State = TraceOutcome::State;
+    ASSERT_EQ(outcomes[1].traces.size(), 3u);
+    EXPECT_EQ(outcomes[1].traces[0].item, L"service B");
+    EXPECT_EQ(outcomes[1].traces[0].state, State::Removed);
+    EXPECT_EQ(outcomes[1].traces[1].item, L"file C:\\b.dll");
+    EXPECT_EQ(outcomes[1].traces[1].state, State::Restart);
+    EXPECT_EQ(outcomes[1].traces[2].kind, L"key");
+    EXPECT_EQ(outcomes[1].traces[2].state, State::Left);
+    EXPECT_EQ(outcomes[1].traces[2].reason, L"access denied");
+    for (size_t i : {0u, 2u, 4u}) {
+        EXPECT_TRUE(outcomes[i].traces.empty()) << i;
+    }
 }
 
 } // namespace

@@ -451,6 +451,17 @@ T.Case("filter lists in every form Windows reads are cleaned and keep their type
     T.True(Reg.RemoveNames({ "nvepsp" }, HKLM, key, "Missing"), "a missing list holds none of the names")
 end)
 
+T.Case("a text list joined by a separator keeps the other names in order", function()
+    local key = Key({ { "ProviderOrder", REG_SZ, T.Wide("RDPNP,NvVpnNP,LanmanWorkstation") } })
+    T.Eq(T.Joined(Reg.GetNameList(HKLM, key, "ProviderOrder", 0, ",")),
+        T.Joined({ "RDPNP", "NvVpnNP", "LanmanWorkstation" }), "read by the separator")
+    T.Eq(T.Joined(Reg.GetNameList(HKLM, key, "ProviderOrder")), T.Joined({ "RDPNP,NvVpnNP,LanmanWorkstation" }),
+        "without it the text is one name")
+    T.True(Reg.RemoveNames({ "nvvpnnp" }, HKLM, key, "ProviderOrder", 0, ","), "taken out")
+    T.Eq(Reg.GetString(HKLM, key, "ProviderOrder"), "RDPNP,LanmanWorkstation", "written back as text")
+    T.Raises(function() Reg.GetNameList(HKLM, key, "ProviderOrder", 0, ",;") end, "one ASCII character")
+end)
+
 T.Case("arguments of a wrong type raise", function()
     local key = BASE
     local cases = {

@@ -40,7 +40,7 @@ PY
 # Fields every report has, whatever the run did.
 BASICS=('r["toolVersion"] == "17.30.134.0"' 'r["machineName"] != ""'
     'r["startTime"].endswith("Z") and r["startTime"] <= r["endTime"]'
-    'all(set(x) == {"id", "displayName", "priority", "detected", "selected", "result", "timeMs", "errors"} for x in r["products"])'
+    'all(set(x) == {"id", "displayName", "priority", "detected", "selected", "result", "timeMs", "errors", "traces"} for x in r["products"])'
     '[x["priority"] for x in r["products"]] == sorted(x["priority"] for x in r["products"])')
 
 nv_new_prefix
@@ -57,7 +57,7 @@ nv_check "clean machine: one line per product, the four products among them" \
 nv_check "clean machine: the unwritable report is a console warning" \
     grep -q "^Warning: could not write the report to 'C:\\\\no such folder\\\\detect.json'" <<<"$output"
 
-kit install antivirus internet_security >/dev/null
+kit install --hooks antivirus internet_security >/dev/null
 before=$(kit snapshot)
 
 # Detection only on a machine with two products; the report goes to a name where a link was planted.
@@ -104,7 +104,11 @@ nv_check "antivirus only: the report" report_check "$(temp_unix done.json)" "${B
     'r["options"]["products"] == "ANTIVIRUS" and r["options"]["exitcodes"] == "msi" and r["options"]["silent"]' \
     'p["antivirus"]["selected"] and p["antivirus"]["result"] == "removed" and p["antivirus"]["timeMs"] > 0' \
     'all(x["result"] == "not-selected" and not x["selected"] for i, x in p.items() if i != "antivirus")' \
-    'p["internet_security"]["detected"]'
+    'p["internet_security"]["detected"]' \
+    'all(t["state"] == "removed" for t in p["antivirus"]["traces"])' \
+    '{"service", "driver", "driver package", "Windows Installer registration", "scheduled task", "firewall rule", "logon entry", "Security Center registration", "AMSI provider", "user key", "file", "key", "Windows Installer patch", "Windows Installer per-user registration"} <= {t["kind"] for t in p["antivirus"]["traces"]}' \
+    '"Security Center registration HKLM\\SOFTWARE\\Microsoft\\Security Center\\Provider\\Av\\{5C0F6B1E-2D4A-4E8B-9F31-7A2C6D8E1B40}" in [t["item"] for t in p["antivirus"]["traces"]]' \
+    'p["internet_security"]["traces"] == []'
 
 # A file held open: the removal needs a restart, 99 maps to 3010 (Linux sees its low byte).
 kit break internet_security locked >/dev/null
@@ -114,7 +118,9 @@ nv_check "restart needed: the exit line shows both codes" logged "wWinMain: Exit
 nv_check "restart needed: the report" report_check "$(temp_unix restart.json)" "${BASICS[@]}" \
     'r["exitCode"] == 99 and r["mappedExitCode"] == 3010 and r["restartNeeded"] and not r["restartStarted"]' \
     'p["internet_security"]["result"] == "removed-restart-needed" and p["logs"]["selected"]' \
-    'p["logs"]["result"] in ("removed", "removed-restart-needed") and p["quarantine"]["result"] == "not-selected"'
+    'p["logs"]["result"] in ("removed", "removed-restart-needed") and p["quarantine"]["result"] == "not-selected"' \
+    '"restart" in {t["state"] for t in p["internet_security"]["traces"] if t["kind"] == "file"}' \
+    '"left" not in {t["state"] for t in p["internet_security"]["traces"]}'
 nv_check "restart needed: the listed logs were removed too" test -z "$(kit inventory logs)"
 
 # A clean-up that fails: its Error and Fatal lines are in the report, at most fifty.

@@ -35,6 +35,17 @@ for item in \
     'unrelated network-provider HKLM\SYSTEM\CurrentControlSet\Control\NetworkProvider\Order\ProviderOrder AcmeNP'; do
     nv_check "hooks: $item" grep -qxF -- "$item" <<<"$inventory"
 done
+# One root of each vendor in the machine's store and the user's (the kit's own hive), read back through CryptoAPI;
+# the suite records its thumbprint.
+for product in internet_security unrelated; do
+    nv_check "hooks: $product's root is in the machine's and the user's trusted roots" test "$(grep -c \
+        -e "^$product root HKLM\\\\SOFTWARE\\\\Microsoft\\\\SystemCertificates\\\\ROOT\\\\Certificates\\\\[0-9A-F]\\{40\\}$" \
+        -e "^$product root HKU\\\\S-1-5-21-[0-9-]*\\\\Software\\\\Microsoft\\\\SystemCertificates\\\\Root\\\\Certificates\\\\[0-9A-F]\\{40\\}$" \
+        <<<"$inventory")" -ge 2
+done
+thumbprint=$(value 'HKLM\SOFTWARE\Norvane\Internet Security\WebGuard' RootThumbprint)
+nv_check "hooks: the suite records its root's thumbprint" grep -qxF \
+    "internet_security root HKLM\SOFTWARE\Microsoft\SystemCertificates\ROOT\Certificates\\${thumbprint:-none}" <<<"$inventory"
 nv_check "hooks: the antivirus's two drivers come in one driver package" \
     grep -q 'AddService=nvavelam,' "$(nv_drive_c)/windows/inf/$(grep -o '^antivirus driver-package C:.windows.inf.oem[0-9]*\.inf$' \
         <<<"$inventory" | sed 's/.*\\//')"

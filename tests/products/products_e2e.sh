@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The tool's main job end to end: machines set up by the product kit, a silent run of the built-in scripts, and the
 # machine checked afterwards. The argument chooses the machines:
-#   all     the four products, another vendor's program and a same-publisher product that is none of the four,
-#           with two users; then a second run on the cleaned machine, then a run on single fragments
+#   all     the four products with their security hooks, another vendor's program (with a hook of each kind) and
+#           a same-publisher product that is none of the four, with two users; then a second run on the cleaned
+#           machine, then runs on single fragments
 #   each    one prefix, each product installed alone to a custom folder and removed in turn (the VPN also with
 #           its adapter device)
 #   broken  one prefix, each product installed to a custom folder, broken in its own way and removed in turn
@@ -14,6 +15,8 @@ STEPS=("end programs" "run uninstallers" "remove services" "end remaining proces
     "remove per-user parts" "remove files" "remove registry keys")
 OTHERS=(unrelated same_publisher)
 DISK_CLASS='SYSTEM\CurrentControlSet\Control\Class\{4d36e967-e325-11ce-bfc1-08002be10318}'
+PROVIDERS='HKLM\SYSTEM\CurrentControlSet\Control\NetworkProvider'
+EXCLUSIONS='HKLM\SOFTWARE\Microsoft\Windows Defender\Exclusions'
 
 
 kit() { "$NV_SOURCE_DIR/tests/products/kit" "$@"; }
@@ -42,7 +45,8 @@ steps_logged() {
 }
 
 # The kit really installed the product: files, keys in both views, services, processes, Installer data, and
-# the traces of its kind (per-user parts in every loaded hive, tasks, firewall rules, filters, driver packages).
+# the traces of its kind (per-user parts in every loaded hive, tasks, firewall rules, filters, driver packages),
+# with "hooks" its security hooks and its Installer data for users too.
 installed() {
     local product=$1 inventory kind kinds=(file key service process installer user-key)
     inventory=$(kit inventory "$product")
@@ -51,6 +55,12 @@ installed() {
     internet_security) kinds+=(task firewall user-value value) ;;
     endpoint_agent) kinds+=(task filter driver-package user-value) ;;
     secure_vpn) kinds+=(firewall driver-package user-value) ;;
+    esac
+    [ "${2:-}" != hooks ] || case $product in
+    antivirus) kinds+=(security-center amsi filter-instance driver-package installer-patch installer-user installer-managed) ;;
+    internet_security) kinds+=(security-center root installer-user installer-managed) ;;
+    endpoint_agent) kinds+=(defender-exclusion filter-instance installer-user) ;;
+    secure_vpn) kinds+=(network-provider installer-user installer-managed) ;;
     esac
     for kind in "${kinds[@]}"; do
         grep -q "^$product $kind " <<<"$inventory" || { echo "no $kind of $product"; return 1; }
@@ -62,8 +72,26 @@ installed() {
 # read is a line saying so, never an empty list.
 disk_filters() { nv_wine "$NV_BUILD_DIR/tests/products/nv_kit.exe" list "$DISK_CLASS" UpperFilters | tr -d '\r'; }
 
-# What of the other software is on the machine: its inventory and the order of the disk class's filters.
-others() { kit inventory "${OTHERS[@]}"; disk_filters | grep -vix nvepsp; }
+# The data of the other vendor's hooks, read through the API (a "reg query" can fail under load), with the values
+# of the keys the products share with it by name.
+other_hooks() {
+    local amsi='SOFTWARE\Microsoft\AMSI\Providers\{C4D5E6F7-3333-4B2C-8D4E-5F60718293A4}'
+    local class='SOFTWARE\Classes\CLSID\{C4D5E6F7-3333-4B2C-8D4E-5F60718293A4}'
+    nv_wine "$NV_BUILD_DIR/tests/products/nv_kit.exe" dump \
+        'SOFTWARE\Microsoft\Security Center\Provider\Av\{3B9E1C7A-5D2F-4E8A-B6C4-1F0A9D8E7C25}' \
+        'SYSTEM\CurrentControlSet\Services\acmemf' 'SYSTEM\CurrentControlSet\Services\acmeelam' \
+        'SYSTEM\CurrentControlSet\Services\AcmeNP' "$amsi" "32:$amsi" "$class" "32:$class" \
+        'SOFTWARE\Microsoft\Windows Defender\Exclusions' | tr -d '\r' | grep -v 'Norvane' || echo "the dump failed"
+}
+
+# What of the other software is on the machine: its inventory, the order of the disk class's filters and the data
+# of its hooks.
+others() { kit inventory "${OTHERS[@]}"; disk_filters | grep -vix nvepsp; other_hooks; }
+
+# A network provider order's names, as "reg query" shows them.
+provider_order() {
+    nv_wine reg query "$PROVIDERS\\$1" /v ProviderOrder 2>/dev/null | tr -d '\r' | sed -n 's/^ *ProviderOrder *REG_SZ *//p'
+}
 
 nothing_left() { # nothing_left [PRODUCT...]: the inventory of the products (default: all four and the quarantine)
     local left
@@ -84,19 +112,39 @@ plant_fragments() {
         /f >/dev/null 2>&1
 }
 
+# A single security hook of each product, the only trace left of it: each must make its product "found" and go.
+plant_hook_fragments() {
+    nv_wine reg add 'HKLM\SOFTWARE\Classes\CLSID\{A1B2C3D4-1111-4A2B-9C3D-4E5F60718293}\InprocServer32' \
+        /ve /d 'C:\Program Files\Norvane\Antivirus\x86\nvavamsi32.dll' /reg:32 /f >/dev/null 2>&1
+    # Another GUID than the product's: the display name and the program in the product's folder make it its own.
+    nv_wine reg add 'HKLM\SOFTWARE\Microsoft\Security Center\Provider\Fw\{11111111-2222-4333-8444-555555555555}' \
+        /v DISPLAYNAME /d 'Norvane Internet Security' /f >/dev/null 2>&1
+    nv_wine reg add 'HKLM\SOFTWARE\Microsoft\Security Center\Provider\Fw\{11111111-2222-4333-8444-555555555555}' \
+        /v PRODUCTEXE /d 'C:\Program Files\Norvane\Internet Security\nvissvc.exe' /f >/dev/null 2>&1
+    nv_wine reg add "$EXCLUSIONS\\Processes" /v nvepagent.exe /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    nv_wine reg add "$PROVIDERS\\Order" /v ProviderOrder /d 'AcmeNP,NvVpnNP' /f >/dev/null 2>&1
+    # A root of the web guard's subject that the suite never recorded.
+    nv_wine "$NV_BUILD_DIR/tests/products/nv_kit.exe" add-root 'CN=Norvane Internet Security Web Guard Root, O=Norvane' |
+        tr -d '\r'
+}
+
 all_products_together() {
+    # The four clean-ups log more than one log file holds by default; this run's lines must stay in one.
+    nv_wine reg add 'HKLM\SOFTWARE\Norvane\QOR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 8192 /reg:32 /f >/dev/null 2>&1
     kit add-user alice
-    kit install "${OTHERS[@]}" "${PRODUCTS[@]}"
-    local product others_before first_state filters_before
+    kit install --hooks "${OTHERS[@]}" "${PRODUCTS[@]}"
+    local product others_before first_state filters_before root
     for product in "${PRODUCTS[@]}"; do
         nv_check "$product is installed (files, keys in both views, services, processes, Installer data, its traces)" \
-            installed "$product"
+            installed "$product" hooks
     done
     nv_check "per-user parts are in both users' hives and profiles" \
         test "$(kit inventory antivirus | grep -c '^antivirus user-key ')" = 2
     nv_check "the quarantine holds files" test -n "$(kit inventory quarantine)"
     nv_check "the disk class filters list the agent's filter before the other vendor's" \
         test "$(disk_filters | paste -sd ' ')" = "nvepsp acmeflt partmgr"
+    nv_check "both provider orders list the VPN's provider before the other vendor's" \
+        test "$(provider_order Order) $(provider_order HwOrder)" = "NvVpnNP,AcmeNP NvVpnNP,AcmeNP"
     others_before=$(others)
 
     run_tool
@@ -109,11 +157,15 @@ all_products_together() {
     nv_check "first run: each quarantined file is named" \
         logged "Removing 'C:\ProgramData\Norvane\Quarantine\7c1e0d2a.qnt'"
     nv_check "first run: the products' logs stay (not selected in silent mode)" test -n "$(kit inventory logs)"
-    nv_check "first run: the other software is untouched (the other filter in its place)" \
+    nv_check "first run: the other software is untouched (the other filter in its place, its hooks' data)" \
         diff <(echo "$others_before") <(others)
+    nv_check "first run: the provider orders keep only the other vendor's provider" \
+        test "$(provider_order Order) $(provider_order HwOrder)" = "AcmeNP AcmeNP"
     nv_check "first run: the same-publisher product keeps its Installer registration" \
         grep -q '^same_publisher installer ' <(kit inventory same_publisher)
     nv_check "first run: no restart needed" test -z "$(grep -F 'Reboot is needed' <<<"$run_log")"
+    nv_check "first run: the certificate stores removed the roots themselves" \
+        test -z "$(grep -F 'The certificate store did not remove' <<<"$run_log")"
 
     first_state=$(kit snapshot)
     run_tool
@@ -133,6 +185,19 @@ all_products_together() {
         nv_check "fragments: $product" logged "] $product"
     done
     nv_check "fragments: the machine is as clean as after the first run" diff <(echo "$first_state") <(kit snapshot)
+
+    root=$(plant_hook_fragments)
+    run_tool
+    nv_check "hook fragments: exit code $code is 0" test "$code" = 0
+    for product in "antivirus: found AMSI provider" "internet_security: found Security Center registration" \
+        "endpoint_agent: found Defender exclusion" "secure_vpn: found network provider NvVpnNP"; do
+        nv_check "hook fragments: $product" logged "] $product"
+    done
+    nv_check "hook fragments: the other vendor's provider stays" test "$(provider_order Order)" = AcmeNP
+    nv_check "hook fragments: a root of the suite's subject that it never recorded is found and removed" \
+        logged "Removing trusted root HKLM\SOFTWARE\Microsoft\SystemCertificates\ROOT\Certificates\\${root:-none}"
+    nv_check "hook fragments: the machine is as clean as after the first run" \
+        diff <(echo "$first_state") <(kit snapshot)
 }
 
 each_product_alone() {

@@ -241,10 +241,10 @@ TEST_F(Pages, ResultPagesShowTheirKind)
 TEST_F(Pages, ResultPagesListEachProductRunAndOfferTheLog)
 {
     const std::vector<ProductOutcome> outcomes = {
-        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}},
-        {L"beta", L"Beta", 50, false, false, ProductOutcome::Result::NotSelected, 0, {}},
-        {L"quarantine", L"", 99, true, true, ProductOutcome::Result::Failed, 0, {}},
-        {L"logs", L"", 100, true, true, ProductOutcome::Result::RemovedRestartNeeded, 0, {}},
+        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}, {}},
+        {L"beta", L"Beta", 50, false, false, ProductOutcome::Result::NotSelected, 0, {}, {}},
+        {L"quarantine", L"", 99, true, true, ProductOutcome::Result::Failed, 0, {}, {}},
+        {L"logs", L"", 100, true, true, ProductOutcome::Result::RemovedRestartNeeded, 0, {}, {}},
     };
     const struct {
         int kind;
@@ -394,7 +394,7 @@ TEST_F(Pages, TheWindowStaysUntilTheRemovalHasEnded)
     EXPECT_TRUE(::GetMenuState(::GetSystemMenu(main, FALSE), SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
 
     const std::vector<ProductOutcome> outcomes = {
-        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}}};
+        {L"alpha", L"Alpha", 50, true, true, ProductOutcome::Result::Removed, 0, {}, {}}};
     auto answer = std::async(std::launch::async, [&] { return gui.ShowResult(IGuiManager::Finished, outcomes); });
     EXPECT_TRUE(
         NvTest::WaitFor(10000, "the result page", [&](std::string& seen) { return pageText(seen) == L"Done"; }));

@@ -426,7 +426,7 @@ std::vector<ProductOutcome> SampleOutcomes(size_t index, ProductOutcome::Result 
                                      {L"logs", L""}};
     std::vector<ProductOutcome> outcomes;
     for (const auto& [id, name] : ids) {
-        outcomes.push_back({id, name, 50, true, true, ProductOutcome::Result::Removed, 0, {}});
+        outcomes.push_back({id, name, 50, true, true, ProductOutcome::Result::Removed, 0, {}, {}});
     }
     outcomes[index].result = result;
     return outcomes;

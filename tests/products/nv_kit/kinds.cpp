@@ -1,5 +1,6 @@
 #include "tests/products/nv_kit/kinds.h"
 
+#include "tests/products/nv_kit/certificates.h"
 #include "tests/products/nv_kit/files.h"
 #include "tests/products/nv_kit/output.h"
 #include "tests/products/nv_kit/processes.h"
@@ -163,7 +164,11 @@ void EntryInstall(const Product& product, const Fields& fields, const Installati
     SetString(view, key, L"InstallLocation", product.Get(L"dir"));
     if (!fields.at(3).empty()) {
         const std::wstring setup = L"C:\\ProgramData\\Package Cache\\" + fields[1] + L"\\" + fields[3];
-        SetString(view, key, L"BundleCachePath", setup);
+        if (fields.size() > 4 && fields[4] == L"uninstall-strings") {
+            SetString(view, key, L"UninstallString", L"\"" + setup + L"\" /uninstall");
+        } else {
+            SetString(view, key, L"BundleCachePath", setup);
+        }
         SetString(view, key, L"QuietUninstallString", L"\"" + setup + L"\" /uninstall /quiet");
         WriteTextFile(setup, "setup bundle");
     }
@@ -502,6 +507,138 @@ void NetworkProviderInventory(const Product&, const Fields& fields, const Machin
     }
 }
 
+// ----- Windows Installer data outside the per-machine product keys
+
+const std::wstring kInstallerUserData = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\";
+const std::wstring kInstallerManaged = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\Managed\\";
+
+std::wstring Sid(const std::wstring& hive)
+{
+    return hive.substr(hive.find(L'\\') + 1);
+}
+
+// The product's registration keys below an Installer key ("...\Installer" of a user hive or of a managed SID).
+std::vector<std::wstring> RegistrationKeys(const Product& product, const std::wstring& base)
+{
+    const std::wstring packed = PackGuid(product.Get(L"code"));
+    return {base + L"\\Products\\" + packed, base + L"\\Features\\" + packed,
+            base + L"\\UpgradeCodes\\" + PackGuid(product.Get(L"upgrade"))};
+}
+
+void WriteRegistration(const Product& product, const std::wstring& base)
+{
+    const std::vector<std::wstring> keys = RegistrationKeys(product, base);
+    const std::wstring packed = PackGuid(product.Get(L"code"));
+    SetString(View::Native, keys[0], L"ProductName", product.Get(L"name"));
+    SetString(View::Native, keys[1], L"Complete", L"");
+    SetString(View::Native, keys[2], packed, L"");
+}
+
+std::wstring UserInstaller(const std::wstring& hive)
+{
+    return hive + L"\\Software\\Microsoft\\Installer";
+}
+
+std::wstring UserDataProduct(const std::wstring& sid, const Product& product)
+{
+    return kInstallerUserData + sid + L"\\Products\\" + PackGuid(product.Get(L"code"));
+}
+
+// The product installed for each loaded user too: the user's own registration and its UserData.
+void UserInstallInstall(const Product& product, const Fields&, const Installation& installation)
+{
+    for (const std::wstring& hive : installation.hives) {
+        WriteRegistration(product, UserInstaller(hive));
+        SetString(View::Native, UserDataProduct(Sid(hive), product) + L"\\InstallProperties", L"DisplayName",
+                  product.Get(L"name"));
+    }
+}
+
+void UserInstallInventory(const Product& product, const Fields&, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& hive : machine.hives) {
+        for (const std::wstring& key : RegistrationKeys(product, UserInstaller(hive))) {
+            ReportTree(machine, key, L"installer-user", report);
+        }
+        ReportTree(machine, UserDataProduct(Sid(hive), product), L"installer-user", report);
+    }
+}
+
+// The product advertised by policy to each loaded user.
+void ManagedInstall(const Product& product, const Fields&, const Installation& installation)
+{
+    for (const std::wstring& hive : installation.hives) {
+        WriteRegistration(product, kInstallerManaged + Sid(hive) + L"\\Installer");
+    }
+}
+
+void ManagedInventory(const Product& product, const Fields&, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& hive : machine.hives) {
+        for (const std::wstring& key : RegistrationKeys(product, kInstallerManaged + Sid(hive) + L"\\Installer")) {
+            ReportTree(machine, key, L"installer-managed", report);
+        }
+    }
+}
+
+std::wstring PatchPackage(const std::wstring& code)
+{
+    return L"C:\\windows\\Installer\\" + PackGuid(code).substr(0, 8) + L".msp";
+}
+
+// A patch applied to the product: its registration, the product's list of patches and the cached .msp.
+void PatchInstall(const Product& product, const Fields& fields, const Installation&)
+{
+    const std::wstring patch = PackGuid(fields[0]);
+    const std::wstring package = PatchPackage(fields[0]);
+    WriteTextFile(package, "patch");
+    SetString(View::Native, kInstallerUserData + L"S-1-5-18\\Patches\\" + patch, L"LocalPackage", package);
+    const std::wstring listed =
+        kInstallerUserData + L"S-1-5-18\\Products\\" + PackGuid(product.Get(L"code")) + L"\\Patches\\" + patch;
+    SetString(View::Native, listed, L"DisplayName", fields.at(1));
+    SetDword(View::Native, listed, L"State", 1);
+    SetString(View::Native, L"SOFTWARE\\Classes\\Installer\\Patches\\" + patch + L"\\SourceList", L"PackageName",
+              PackGuid(fields[0]).substr(0, 8) + L".msp");
+}
+
+void PatchInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    const std::wstring patch = PackGuid(fields[0]);
+    for (const std::wstring& key :
+         {kInstallerUserData + L"S-1-5-18\\Patches\\" + patch, L"SOFTWARE\\Classes\\Installer\\Patches\\" + patch}) {
+        ReportTree(machine, key, L"installer-patch", report);
+    }
+    ReportFiles(PatchPackage(fields[0]), report);
+}
+
+// The machine's and each loaded user's trusted root stores.
+std::vector<std::wstring> RootStores(const std::vector<std::wstring>& hives)
+{
+    std::vector<std::wstring> stores{L"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT"};
+    for (const std::wstring& hive : hives) {
+        stores.push_back(hive + L"\\Software\\Microsoft\\SystemCertificates\\Root");
+    }
+    return stores;
+}
+
+// One new self-signed root in every store, its thumbprint recorded where the product records it (if it does).
+void RootInstall(const Product&, const Fields& fields, const Installation& installation)
+{
+    const std::wstring thumbprint = AddSelfSignedRoot(fields[0], RootStores(installation.hives));
+    if (fields.size() > 2 && !fields[1].empty()) {
+        SetString(View::Native, fields[1], fields[2], thumbprint);
+    }
+}
+
+void RootInventory(const Product&, const Fields& fields, const Machine& machine, const Report& report)
+{
+    for (const std::wstring& store : RootStores(machine.hives)) {
+        for (const std::wstring& thumbprint : RootsWithSubject(store, fields[0])) {
+            report(L"root", RegistryItem(store + L"\\Certificates\\" + thumbprint));
+        }
+    }
+}
+
 struct Kind {
     const wchar_t* name;
     InstallFunction install;
@@ -542,6 +679,10 @@ const Kind kKinds[] = {
     {L"instance", InstanceInstall, InstanceInventory},
     {L"defender-exclusion", DefenderExclusionInstall, DefenderExclusionInventory},
     {L"network-provider", NetworkProviderInstall, NetworkProviderInventory},
+    {L"root", RootInstall, RootInventory},
+    {L"user-install", UserInstallInstall, UserInstallInventory},
+    {L"managed", ManagedInstall, ManagedInventory},
+    {L"patch", PatchInstall, PatchInventory},
     {L"tray", TrayInstall, nullptr},
 };
 

@@ -8,7 +8,11 @@
 //   add-user NAME                              a profile folder, its ProfileList entry and a loaded hive
 //   list KEY VALUE                             the strings of HKLM\KEY's REG_MULTI_SZ value, one per line
 //   hold READY FILE...                         opens the files without sharing, creates READY, then sleeps
+//   dump [32:]KEY...                           each key's tree with the values' types and data (32: its 32-bit view)
+//   add-root SUBJECT                           a new self-signed root in the machine's trusted roots; prints its
+//                                              thumbprint
 // DATA is the data file, STATE the folder where the kit keeps what each installation chose ("<STATE>\<product>").
+#include "tests/products/nv_kit/certificates.h"
 #include "tests/products/nv_kit/files.h"
 #include "tests/products/nv_kit/kinds.h"
 #include "tests/products/nv_kit/output.h"
@@ -200,7 +204,19 @@ int wmain(int argc, wchar_t** argv)
     if (command == L"hold" && args.size() >= 3) {
         return Hold(args[1], std::vector<std::wstring>(args.begin() + 2, args.end()));
     }
+    if (command == L"dump" && args.size() >= 2) {
+        for (auto key = args.begin() + 1; key != args.end(); ++key) {
+            const bool wow32 = key->compare(0, 3, L"32:") == 0;
+            PrintTree(wow32 ? View::Wow32 : View::Native, wow32 ? key->substr(3) : *key);
+        }
+        return 0;
+    }
+    if (command == L"add-root" && args.size() == 2) {
+        Print(AddSelfSignedRoot(args[1], {L"SOFTWARE\\Microsoft\\SystemCertificates\\ROOT"}));
+        return 0;
+    }
     Print(L"usage: nv_kit install DATA STATE PRODUCT [with-adapter] [with-hooks] | inventory DATA STATE PRODUCT... | "
-          L"break DATA STATE PRODUCT HOW | snapshot | add-user NAME | list KEY VALUE | hold READY FILE...");
+          L"break DATA STATE PRODUCT HOW | snapshot | add-user NAME | list KEY VALUE | hold READY FILE... | "
+          L"dump [32:]KEY... | add-root SUBJECT");
     return 2;
 }

@@ -18,15 +18,6 @@ bool StartsWith(const std::wstring& text, const std::wstring& prefix)
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The root and the path below it of "HKU\..." (HKEY_USERS) or of an HKLM key.
-std::pair<HKEY, std::wstring> Split(const std::wstring& key)
-{
-    if (StartsWith(Upper(key.substr(0, kUsers.size())), kUsers)) {
-        return {HKEY_USERS, key.substr(kUsers.size())};
-    }
-    return {HKEY_LOCAL_MACHINE, key};
-}
-
 REGSAM ViewFlag(View view)
 {
     return view == View::Wow32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
@@ -34,7 +25,7 @@ REGSAM ViewFlag(View view)
 
 UniqueKey CreateForWriting(View view, const std::wstring& key)
 {
-    const auto [root, path] = Split(key);
+    const auto [root, path] = SplitRoot(key);
     UniqueKey handle;
     const LSTATUS status =
         ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE | ViewFlag(view), nullptr,
@@ -56,6 +47,65 @@ void SetValue(View view, const std::wstring& key, const std::wstring& name, DWOR
 }
 
 } // namespace
+
+// The root and the path below it of "HKU\..." (HKEY_USERS) or of an HKLM key.
+std::pair<HKEY, std::wstring> SplitRoot(const std::wstring& key)
+{
+    if (StartsWith(Upper(key.substr(0, kUsers.size())), kUsers)) {
+        return {HKEY_USERS, key.substr(kUsers.size())};
+    }
+    return {HKEY_LOCAL_MACHINE, key};
+}
+
+void PrintTree(View view, const std::wstring& key)
+{
+    const auto [root, path] = SplitRoot(key);
+    UniqueKey handle;
+    const LSTATUS status = ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | ViewFlag(view), handle.put());
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return;
+    }
+    if (status != ERROR_SUCCESS) {
+        Die(L"RegOpenKeyEx " + key, static_cast<DWORD>(status));
+    }
+    Print(L"K " + key);
+    std::vector<std::wstring> subkeys;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD nameSize = 16384;
+        DWORD type = 0;
+        BYTE data[65536];
+        DWORD dataSize = sizeof data;
+        const LSTATUS read = ::RegEnumValueW(handle.get(), index, name, &nameSize, nullptr, &type, data, &dataSize);
+        if (read == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (read != ERROR_SUCCESS) {
+            Die(L"RegEnumValue " + key, static_cast<DWORD>(read));
+        }
+        std::wstring hex;
+        for (DWORD i = 0; i < dataSize; ++i) {
+            hex += L"0123456789abcdef"[data[i] >> 4];
+            hex += L"0123456789abcdef"[data[i] & 15];
+        }
+        Print(L"V " + key + L"\\" + name + L" " + std::to_wstring(type) + L" " + hex);
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameSize = 256;
+        const LSTATUS read = ::RegEnumKeyExW(handle.get(), index, name, &nameSize, nullptr, nullptr, nullptr, nullptr);
+        if (read == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (read != ERROR_SUCCESS) {
+            Die(L"RegEnumKeyEx " + key, static_cast<DWORD>(read));
+        }
+        subkeys.push_back(name);
+    }
+    for (const std::wstring& subkey : subkeys) {
+        PrintTree(view, key + L"\\" + subkey);
+    }
+}
 
 RegistryDump RegistryDump::Read()
 {
@@ -207,7 +257,7 @@ void CreateKey(View view, const std::wstring& key)
 
 void DeleteValue(const std::wstring& key, const std::wstring& name)
 {
-    const auto [root, path] = Split(key);
+    const auto [root, path] = SplitRoot(key);
     const LSTATUS status = ::RegDeleteKeyValueW(root, path.c_str(), name.c_str());
     if (status != ERROR_SUCCESS) {
         Die(L"RegDeleteKeyValue " + key + L"\\" + name, static_cast<DWORD>(status));
@@ -218,7 +268,7 @@ void DeleteValue(const std::wstring& key, const std::wstring& name)
 // nothing when it cannot be read or has another type.
 std::optional<std::wstring> ReadText(const std::wstring& key, const std::wstring& name, DWORD type)
 {
-    const auto [root, path] = Split(key);
+    const auto [root, path] = SplitRoot(key);
     DWORD size = 0;
     LSTATUS status = ::RegGetValueW(root, path.c_str(), name.c_str(), type, nullptr, nullptr, &size);
     if (status == ERROR_FILE_NOT_FOUND) {
@@ -248,7 +298,7 @@ std::optional<std::wstring> ReadString(const std::wstring& key, const std::wstri
 
 bool SetKeySecurity(View view, const std::wstring& key, const wchar_t* sddl)
 {
-    const auto [root, path] = Split(key);
+    const auto [root, path] = SplitRoot(key);
     UniqueKey handle;
     const LSTATUS status = ::RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC | ViewFlag(view), handle.put());
     if (status == ERROR_FILE_NOT_FOUND) {

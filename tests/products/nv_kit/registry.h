@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace NvKit {
@@ -42,6 +43,8 @@ private:
     std::vector<size_t> sorted_; // indices into entries_ in the order of their upper-case paths
 };
 
+// The root and the path below it of "HKU\..." (HKEY_USERS) or of an HKLM key.
+std::pair<HKEY, std::wstring> SplitRoot(const std::wstring& key);
 // The loaded users' hives ("HKU\S-1-5-21-..."), without their Classes hives.
 std::vector<std::wstring> UserHives();
 
@@ -56,6 +59,9 @@ void SetDword(View view, const std::wstring& key, const std::wstring& name, DWOR
 void CreateKey(View view, const std::wstring& key);
 void DeleteValue(const std::wstring& key, const std::wstring& name);
 std::optional<std::wstring> ReadString(const std::wstring& key, const std::wstring& name);
+// Prints the key and everything below it in the view, each value with its type and its data in hex ("V <path>\<name>
+// <type> <hex>"), for comparisons byte for byte; nothing when the key is missing.
+void PrintTree(View view, const std::wstring& key);
 // Replaces the key's access list; false when the key is missing.
 bool SetKeySecurity(View view, const std::wstring& key, const wchar_t* sddl);
 
