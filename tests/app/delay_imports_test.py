@@ -25,15 +25,19 @@ def main(executable, objdump):
     image_size, = struct.unpack_from("<I", image, pe + 24 + 56)
     sections = [struct.unpack_from("<IIII", image, pe + 24 + optional_size + 40 * i + 8) for i in range(sections_count)]
 
-    def read(rva, size):
+    def read(rva, size, to_section_end=False):
         for virtual_size, address, raw_size, raw_offset in sections:
-            if address <= rva and rva + size <= address + raw_size:
-                return image[raw_offset + rva - address:raw_offset + rva - address + size]
+            if address <= rva < address + raw_size:
+                if to_section_end:
+                    size = min(size, address + raw_size - rva)
+                if rva + size <= address + raw_size:
+                    return image[raw_offset + rva - address:raw_offset + rva - address + size]
         failures.append(f"RVA {rva:#x} is not in the image's data")
         return b"\0" * size
 
     def string(rva):
-        data = read(rva, 64)
+        # A name may end close to its section's end: read at most up to there.
+        data = read(rva, 64, to_section_end=True)
         return data[:data.index(b"\0")].decode("ascii") if b"\0" in data else ""
 
     names = []
