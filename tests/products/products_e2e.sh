@@ -3,7 +3,8 @@
 # machine checked afterwards. The argument chooses the machines:
 #   all     the four products with their security hooks, another vendor's program (with a hook of each kind) and
 #           a same-publisher product that is none of the four, with two users; then a second run on the cleaned
-#           machine, then runs on single fragments
+#           machine, then runs on single fragments, then the antivirus again with a patch that the other vendor's
+#           product lists too
 #   each    one prefix, each product installed alone to a custom folder and removed in turn (the VPN also with
 #           its adapter device)
 #   broken  one prefix, each product installed to a custom folder, broken in its own way and removed in turn
@@ -128,6 +129,39 @@ plant_hook_fragments() {
         tr -d '\r'
 }
 
+# Internet Security's two generic traces alone, each its only trace in turn: a context-menu handler under a name
+# of its own that names the suite's shell extension, and a setup bundle's entry that names its cache folder only
+# in its uninstall commands.
+plant_shell_handler() {
+    nv_wine reg add 'HKLM\SOFTWARE\Classes\Directory\shellex\ContextMenuHandlers\Norvane Scan Menu' \
+        /ve /d '{8F3716C6-A15A-4FE9-A760-C6CB5A88A673}' /f >/dev/null 2>&1
+}
+plant_bundle_entry() {
+    local id='{5A7C9E1B-3D5F-4B7A-9C1E-7F9B3D5A7C91}' entry value
+    local setup='C:\ProgramData\Package Cache\'$id'\nvis-setup.exe'
+    entry='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\'$id
+    for value in 'DisplayName=Norvane Internet Security' 'Publisher=Norvane' "UninstallString=\"$setup\" /uninstall" \
+        "QuietUninstallString=\"$setup\" /uninstall /quiet"; do
+        nv_wine reg add "$entry" /v "${value%%=*}" /d "${value#*=}" /f >/dev/null 2>&1
+    done
+    mkdir -p "$(nv_drive_c)/ProgramData/Package Cache/$id"
+    echo 'setup bundle' >"$(nv_drive_c)/ProgramData/Package Cache/$id/nvis-setup.exe"
+}
+
+# What is left of the antivirus is its engine update's registration and cached package ("F1E2D3C4" packed).
+only_patch_left() {
+    local left
+    left=$(kit inventory antivirus)
+    { grep -qF 'C:\windows\Installer\F1E2D3C4.msp' <<<"$left" && ! grep -vqF F1E2D3C4 <<<"$left"; } ||
+        { echo "$left" | head -20; return 1; }
+}
+
+# A GUID as Windows Installer packs it into key names.
+pack_guid() {
+    local g=${1//[\{\}-]/}
+    echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16}")"
+}
+
 all_products_together() {
     # The four clean-ups log more than one log file holds by default; this run's lines must stay in one.
     nv_wine reg add 'HKLM\SOFTWARE\Norvane\QOR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 8192 /reg:32 /f >/dev/null 2>&1
@@ -198,6 +232,26 @@ all_products_together() {
         logged "Removing trusted root HKLM\SOFTWARE\Microsoft\SystemCertificates\ROOT\Certificates\\${root:-none}"
     nv_check "hook fragments: the machine is as clean as after the first run" \
         diff <(echo "$first_state") <(kit snapshot)
+
+    local plant
+    for plant in plant_shell_handler plant_bundle_entry; do
+        $plant
+        run_tool
+        nv_check "${plant#plant_} alone: exit code $code is 0" test "$code" = 0
+        nv_check "${plant#plant_} alone: internet_security is found" logged "] internet_security: found "
+        nv_check "${plant#plant_} alone: the machine is as clean as after the first run" \
+            diff <(echo "$first_state") <(kit snapshot)
+    done
+
+    # The antivirus again, its engine update listed by the other vendor's product too: the patch stays with it.
+    kit install --hooks antivirus >/dev/null
+    local other patch products='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products'
+    other=$(pack_guid '{70ACACCD-E534-485B-B936-83D81CE0CC45}')
+    patch=$(pack_guid '{4C3D2E1F-6A5B-4C7D-8E9F-0A1B2C3D4E5F}')
+    nv_wine reg add "$products\\$other\Patches\\$patch" /v State /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    run_tool
+    nv_check "shared patch: exit code $code is 0" test "$code" = 0
+    nv_check "shared patch: only the patch's registration and package are left of the antivirus" only_patch_left
 }
 
 each_product_alone() {
