@@ -45,6 +45,11 @@ std::wstring Utf8ToWide(std::string_view text)
     return MultiByteToWide(CP_UTF8, MB_ERR_INVALID_CHARS, text);
 }
 
+std::wstring Utf8ToWideReplacing(std::string_view text)
+{
+    return MultiByteToWide(CP_UTF8, 0, text);
+}
+
 std::wstring AnsiToWide(std::string_view text)
 {
     return MultiByteToWide(CP_ACP, 0, text);

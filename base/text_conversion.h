@@ -9,6 +9,8 @@
 
 // Strict: text that is not valid UTF-8 gives the empty string.
 std::wstring Utf8ToWide(std::string_view text);
+// For text that is only shown or logged: each invalid sequence becomes U+FFFD.
+std::wstring Utf8ToWideReplacing(std::string_view text);
 // The ANSI code page is the one in which the interpreter opens script files.
 std::wstring AnsiToWide(std::string_view text);
 // Strict: a byte sequence that is not valid in the ANSI code page gives the empty string.

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "base/text_conversion.h"
 #include "logging/last_error.h"
 #include "logging/log_format.h"
 #include "logging/nv_qor_log.h"

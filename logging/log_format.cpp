@@ -93,35 +93,6 @@ int FormatText(char* buffer, size_t capacity, const char* format, va_list args)
     return FormatInto(buffer, capacity, format, args);
 }
 
-std::wstring Utf8ToWide(std::string_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (size <= 0) {
-        return {};
-    }
-    std::wstring result(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-    return result;
-}
-
-std::string WideToUtf8(std::wstring_view text)
-{
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0) {
-        return {};
-    }
-    std::string result(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size, nullptr, nullptr);
-    return result;
-}
-
 // GCC writes "Type Scope::Name(Parameters) const [with T = ...]" and "{anonymous}" for an unnamed namespace;
 // the name is the last blank-separated word before the parameter list, outside template arguments.
 std::wstring FunctionName(const char* prettyFunction)

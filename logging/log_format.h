@@ -14,7 +14,4 @@ namespace NvQorLogging {
 int FormatText(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args);
 int FormatText(char* buffer, size_t capacity, const char* format, va_list args);
 
-std::wstring Utf8ToWide(std::string_view text);
-std::string WideToUtf8(std::wstring_view text);
-
 } // namespace NvQorLogging

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "base/text_conversion.h"
 #include "logging/last_error.h"
 #include "logging/log_format.h"
 
@@ -171,8 +172,8 @@ LoggerWin::~LoggerWin()
 void LoggerWin::Open(const char* componentUtf8, const char* logNameUtf8, int32_t level, uint32_t flags)
 {
     const LastErrorKeeper keeper;
-    const std::wstring component = Utf8ToWide(componentUtf8 != nullptr ? componentUtf8 : "");
-    const std::wstring logName = Utf8ToWide(logNameUtf8 != nullptr ? logNameUtf8 : "");
+    const std::wstring component = Utf8ToWideReplacing(componentUtf8 != nullptr ? componentUtf8 : "");
+    const std::wstring logName = Utf8ToWideReplacing(logNameUtf8 != nullptr ? logNameUtf8 : "");
     Open(component.c_str(), logName.c_str(), level, flags);
 }
 
@@ -264,7 +265,7 @@ void LoggerWin::LogV(int32_t level, const char* formatUtf8, va_list args)
         LogFormat(Error, L"NV_QOR_LOG failure: too large message. Format: %S", formatUtf8);
         return;
     }
-    const std::wstring wide = Utf8ToWide({message.Text(), message.Length()});
+    const std::wstring wide = Utf8ToWideReplacing({message.Text(), message.Length()});
     if (wide.empty()) {
         LogFormat(Error, L"NV_QOR_LOG failure: unable to convert ANSI to UNICODE. Format: %S", formatUtf8);
         return;
