@@ -159,6 +159,11 @@ std::wstring LiteralPath(const std::wstring& path)
     return IsDriveAbsolute(full) || IsUnc(full) ? LiteralPath(full) : path;
 }
 
+bool IsFullPath(const std::wstring& path)
+{
+    return IsDriveAbsolute(path) || IsUnc(path) || IsLiteral(path);
+}
+
 bool IsInFolder(const std::wstring& path, const std::wstring& folder)
 {
     return PlaceInFolder(path, folder) != Placement::Elsewhere;

@@ -9,6 +9,9 @@
 // The "\\?\" (or "\\?\UNC\") form of an absolute path, which the file system takes literally: names ending in a
 // dot or a space keep it, and any length is allowed. Separators, "." and ".." are resolved first.
 std::wstring LiteralPath(const std::wstring& path);
+// A path that names the same file whatever the current folder and drive: "C:\...", "\\server\share\..." or a
+// literal one.
+bool IsFullPath(const std::wstring& path);
 // Whether `path` is `folder` itself or lies below it. The one test of the whole tool: both are made literal
 // first, then whole components are compared ordinally without case. A relative path lies in nothing.
 bool IsInFolder(const std::wstring& path, const std::wstring& folder);

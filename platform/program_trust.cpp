@@ -200,6 +200,11 @@ bool IsOwnedByTrustedAccount(HANDLE handle)
 bool TrustedProgram::Open(const std::wstring& path, std::wstring& refusal)
 {
     m_file.reset();
+    // A relative name would be found through the current folder, which whoever started the tool chose.
+    if (!IsFullPath(path)) {
+        refusal = L"'" + path + L"' is not a full path";
+        return false;
+    }
     const std::wstring literal = LiteralPath(path);
     NvFileHandles::Folder folder;
     size_t rootLength = 0;

@@ -142,7 +142,9 @@ TEST(ProgramTrust, OpensTheProgramThroughCheckedFoldersAndHoldsIt)
         {std::wstring(system), L"is a folder"},
         {std::wstring(system) + L"\\cmd.exe.", L"does not name a file as Windows starts it"},
         {L"\\\\server\\share\\setup.exe", L"is not on a local drive"},
-        {L"relative.exe", L"cannot be opened"},
+        {L"relative.exe", L"is not a full path"},
+        {L"C:cmd.exe", L"is not a full path"},
+        {L"\\Windows\\System32\\cmd.exe", L"is not a full path"},
     };
     for (const auto& c : refused) {
         NvProgramTrust::TrustedProgram other;
