@@ -2,8 +2,6 @@
 
 #include <cstdarg>
 #include <cstddef>
-#include <string>
-#include <string_view>
 
 // printf-style formatting with the Windows conventions ("%s" wide in wide formats, "%S"/"%hs" narrow, "%Iu"),
 // also accepting "%zu"/"%zd", which older msvcrt.dll builds reject.
