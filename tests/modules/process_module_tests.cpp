@@ -76,7 +76,7 @@ protected:
         std::map<std::wstring, std::unique_ptr<RunningProgram>> running;
         for (const auto& [label, path] : m_paths) {
             running[label] = std::make_unique<RunningProgram>(path);
-            EXPECT_TRUE(running[label]->Started()) << WideToUtf8(path);
+            EXPECT_TRUE(running[label]->Started()) << WideToUtf8(path) << ": " << running[label]->StartError();
         }
         EXPECT_EQ(m_script.Run(chunk), expectedResult) << chunk;
         std::set<std::wstring> ended;

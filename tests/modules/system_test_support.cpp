@@ -188,6 +188,8 @@ RunningProgram::RunningProgram(const std::wstring& path)
         m_process.reset(created.hProcess);
         const UniqueHandle thread(created.hThread);
         WaitUntilModulesReadable(created.dwProcessId);
+    } else {
+        m_startError = ::GetLastError();
     }
 }
 

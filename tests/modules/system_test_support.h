@@ -84,11 +84,14 @@ public:
     RunningProgram& operator=(const RunningProgram&) = delete;
 
     bool Started() const { return static_cast<bool>(m_process); }
+    // Why the program did not start (GetLastError of CreateProcessW), 0 when it did.
+    DWORD StartError() const { return m_startError; }
     bool HasEnded(DWORD waitMs) const;
     DWORD ExitCode() const;
 
 private:
     UniqueHandle m_process;
+    DWORD m_startError = 0;
 };
 
 // A service of the test service program, registered for one test and removed afterwards (its process is
