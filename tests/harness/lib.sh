@@ -7,6 +7,7 @@
 #   nv_wait_for SECONDS DESCRIPTION COMMAND...   poll COMMAND until it succeeds; after SECONDS print what was
 #                           awaited and what COMMAND printed last, and return 1
 #   nv_finish               exit non-zero when a check failed
+#   nv_packed_guid GUID     the registry form of a {GUID}: the first three groups reversed, the digit pairs swapped
 set -uo pipefail
 
 : "${NV_SOURCE_DIR:?}" "${NV_BUILD_DIR:?}"
@@ -23,6 +24,11 @@ nv_new_prefix() {
 }
 
 nv_wine() { "$NV_WINE_RUN" "$@"; }
+
+nv_packed_guid() {
+    local g=${1//[\{\}-]/}
+    echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16:16}")"
+}
 
 nv_tool() { "$NV_WINE_RUN" "$NV_TOOL_EXE" "$@"; }
 

@@ -45,15 +45,10 @@ products=(
      EtaExtras {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E772} Eta RequestRestart"
 )
 
-# The registry form of a {GUID}: the first three groups reversed, then the digit pairs swapped.
-packed() {
-    local g=${1//[\{\}-]/}
-    echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16:16}")"
-}
 export NV_MSI_SHARED_COMPONENT NV_MSI_DELTA_PACKED NV_MSI_EPSILON_COMPONENT
-NV_MSI_SHARED_COMPONENT=$(packed $shared_component)
-NV_MSI_EPSILON_COMPONENT=$(packed {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E751})
-NV_MSI_DELTA_PACKED=$(packed $NV_MSI_DELTA_CODE)
+NV_MSI_SHARED_COMPONENT=$(nv_packed_guid $shared_component)
+NV_MSI_EPSILON_COMPONENT=$(nv_packed_guid {6A2B3C4D-5E6F-4701-8192-A3B4C5D6E751})
+NV_MSI_DELTA_PACKED=$(nv_packed_guid $NV_MSI_DELTA_CODE)
 
 windows_path() { local path=${1//\//\\}; echo "Z:$path"; }
 
@@ -73,7 +68,7 @@ product_codes() { # product_codes NAME
     local name code _upgrade core rest
     for product in "${products[@]}"; do
         read -r name code _upgrade core rest <<<"$product"
-        [ "$name" = "$1" ] && echo "$code $(packed "$code") $(packed "$core")"
+        [ "$name" = "$1" ] && echo "$code $(nv_packed_guid "$code") $(nv_packed_guid "$core")"
     done
 }
 
@@ -150,7 +145,7 @@ done
 nv_check "Gamma's files stay" installed_file Gamma/core.txt
 nv_check "Zeta's files stay" installed_file Zeta/core.txt
 check_product unregistered Alpha Beta Eta
-nv_check "the shared upgrade code is gone" unregistered "$(packed $NV_MSI_SHARED_UPGRADE)"
+nv_check "the shared upgrade code is gone" unregistered "$(nv_packed_guid $NV_MSI_SHARED_UPGRADE)"
 check_product registered Zeta Gamma Delta Epsilon
 logged "Lua::Msi::UninstallProduct: Uninstalling 2 products from upgrade code '$NV_MSI_SHARED_UPGRADE'"
 logged "Lua::Msi::UninstallProduct: Uninstalling 2 products from upgrade code '$NV_MSI_BROKEN_UPGRADE'"
@@ -175,11 +170,11 @@ installer='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Installe
 cat >"$work/planted.reg" <<EOF
 REGEDIT4
 
-[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\Installer\UpgradeCodes\\$(packed $NV_MSI_BROKEN_UPGRADE)]
+[HKEY_LOCAL_MACHINE\SOFTWARE\Classes\Installer\UpgradeCodes\\$(nv_packed_guid $NV_MSI_BROKEN_UPGRADE)]
 @=""
 "$NV_MSI_DELTA_PACKED\\\\InstallProperties"=""
 
-[$installer\UserData\S-1-5-18\Components\\$(packed $bare_component)]
+[$installer\UserData\S-1-5-18\Components\\$(nv_packed_guid $bare_component)]
 @="C:\\\\file"
 EOF
 nv_check "names planted under Gamma's upgrade code" nv_wine reg import "$(windows_path "$work/planted.reg")"
@@ -205,20 +200,20 @@ expect detect_broken_after false
 expect detect_delta_after false
 check_product unregistered Zeta Gamma Delta Epsilon
 for code in $NV_MSI_BROKEN_UPGRADE $NV_MSI_DELTA_UPGRADE $NV_MSI_EPSILON_UPGRADE $shared_component; do
-    nv_check "$code unregistered" unregistered "$(packed "$code")"
+    nv_check "$code unregistered" unregistered "$(nv_packed_guid "$code")"
 done
 logged "MsiCleanup::CleanupProductCode: Invalid product code : ${NV_MSI_DELTA_CODE:0:37}"
 logged "MsiCleanup::CleanupUpgradeCode: Invalid upgrade code : ${NV_MSI_BROKEN_UPGRADE:1:36}"
-logged "MsiCleanup::CleanupProductBasedOnFeature: Resolved feature 'Common' to product code '$(packed {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})'"
+logged "MsiCleanup::CleanupProductBasedOnFeature: Resolved feature 'Common' to product code '$(nv_packed_guid {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})'"
 logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Resolved name 'Norvane Test D*', publisher 'Norvane Test' to product code '$NV_MSI_DELTA_PACKED'"
 # Each deleted key and value is named once; the component shared with Delta loses only Gamma's value first.
 machine_data='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18'
 shared_key="$machine_data\\Components\\$NV_MSI_SHARED_COMPONENT (64-bit)"
-gamma_packed=$(packed {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})
+gamma_packed=$(nv_packed_guid {5E1F0C2A-7B31-4D6E-9A8B-0C1D2E3F4A53})
 logged "MsiCleanup::CleanupProductBasedOnFeature: Deleting key $machine_data\\Products\\$gamma_packed (64-bit)"
 logged "MsiCleanup::CleanupProductBasedOnFeature: Deleting value '$gamma_packed' of key $shared_key"
 logged "MsiCleanup::CleanupProductBasedOnNameAndPublisher: Deleting key $shared_key"
 nv_check "a deleted key is named once" test "$(grep -cF "Deleting key $shared_key" <<<"$log_text")" = 1
-nv_check "the bare component stays" registered "$(packed $bare_component)"
-nv_check "the bare component is not named" not_logged "$(packed $bare_component)"
+nv_check "the bare component stays" registered "$(nv_packed_guid $bare_component)"
+nv_check "the bare component is not named" not_logged "$(nv_packed_guid $bare_component)"
 nv_finish

@@ -156,12 +156,6 @@ only_patch_left() {
         { echo "$left" | head -20; return 1; }
 }
 
-# A GUID as Windows Installer packs it into key names.
-pack_guid() {
-    local g=${1//[\{\}-]/}
-    echo "$(rev <<<"${g:0:8}")$(rev <<<"${g:8:4}")$(rev <<<"${g:12:4}")$(sed -E 's/(.)(.)/\2\1/g' <<<"${g:16}")"
-}
-
 all_products_together() {
     # The four clean-ups log more than one log file holds by default; this run's lines must stay in one.
     nv_wine reg add 'HKLM\SOFTWARE\Norvane\QOR\Logging' /v LogMaxSizeKB /t REG_DWORD /d 8192 /reg:32 /f >/dev/null 2>&1
@@ -246,8 +240,8 @@ all_products_together() {
     # The antivirus again, its engine update listed by the other vendor's product too: the patch stays with it.
     kit install --hooks antivirus >/dev/null
     local other patch products='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Installer\UserData\S-1-5-18\Products'
-    other=$(pack_guid '{70ACACCD-E534-485B-B936-83D81CE0CC45}')
-    patch=$(pack_guid '{4C3D2E1F-6A5B-4C7D-8E9F-0A1B2C3D4E5F}')
+    other=$(nv_packed_guid '{70ACACCD-E534-485B-B936-83D81CE0CC45}')
+    patch=$(nv_packed_guid '{4C3D2E1F-6A5B-4C7D-8E9F-0A1B2C3D4E5F}')
     nv_wine reg add "$products\\$other\Patches\\$patch" /v State /t REG_DWORD /d 1 /f >/dev/null 2>&1
     run_tool
     nv_check "shared patch: exit code $code is 0" test "$code" = 0
